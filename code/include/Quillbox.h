@@ -1,0 +1,12 @@
+// Umbrella header: everything a module program or tool needs from the core library.
+// Headers are listed from the bottom layer up.
+#ifndef QUILLBOX_H
+#define QUILLBOX_H
+
+// text
+#include "SString.h"
+#include "SStringList.h"
+#include "STable.h"
+#include "SNamedLists.h"
+
+#endif
