@@ -9,4 +9,11 @@
 #include "STable.h"
 #include "SNamedLists.h"
 
+// system
+#include "Sfiledir.h"
+#include "SMappedFile.h"
+#include "SLineBreaker.h"
+#include "Sprocess.h"
+#include "Sdatetime.h"
+
 #endif
