@@ -77,6 +77,13 @@ public:
     int Links() const { return rep->links; }
     int Allocated() const { return rep->allocated; }
 
+    // Exchanges the two handles' representations (no link-count change).
+    void Swap(SString& other) noexcept {
+        SStringRep* mine = rep;
+        rep = other.rep;
+        other.rep = mine;
+    }
+
     explicit operator double() const;
     explicit operator float() const;
 
