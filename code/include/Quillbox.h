@@ -16,4 +16,8 @@
 #include "Sprocess.h"
 #include "Sdatetime.h"
 
+// queue
+#include "SMessage.h"
+#include "SModule.h"
+
 #endif
