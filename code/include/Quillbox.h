@@ -8,6 +8,7 @@
 #include "SStringList.h"
 #include "STable.h"
 #include "SNamedLists.h"
+#include "SRegex.h"
 
 // system
 #include "Sfiledir.h"
