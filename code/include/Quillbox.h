@@ -16,9 +16,12 @@
 #include "SLineBreaker.h"
 #include "Sprocess.h"
 #include "Sdatetime.h"
+#include "Smisc.h"
+#include "Smime.h"
 
 // queue
 #include "SMessage.h"
 #include "SModule.h"
+#include "SMimeBody.h"
 
 #endif
