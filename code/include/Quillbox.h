@@ -24,4 +24,8 @@
 #include "SModule.h"
 #include "SMimeBody.h"
 
+// address
+#include "SIdentifier.h"
+#include "SParser.h"
+
 #endif
