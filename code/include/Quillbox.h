@@ -28,4 +28,9 @@
 #include "SIdentifier.h"
 #include "SParser.h"
 
+// directory
+#include "Sdbfile.h"
+#include "SBTree.h"
+#include "SObjectDB.h"
+
 #endif
