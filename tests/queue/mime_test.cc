@@ -206,8 +206,8 @@ TEST(MimeParse, SectionSplittingRules) {
 }
 
 TEST(MimeParse, DashBoundaryInLongDashRunsStaysLinear) {
-    // A boundary of dashes inside runs of 256 KiB of dashes: every position is a candidate
-    // delimiter.  This must finish quickly and find the one real section.
+    // A boundary of dashes inside runs of 256 KiB of dashes: every position is a
+    // candidate delimiter.  This must finish quickly and find the one real section.
     std::string body = "--" + std::string("-") + "\r\n\r\nbody\r\n" +
                        std::string(1 << 18, '-') + "x\r\n---\r\n" + std::string(1 << 18, '-');
     SMIME mime = Parse("MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"-\"\r\n",
