@@ -1,8 +1,8 @@
 // Sfiledir: files, directories and record locks for the whole mail core.
 //
 // Thin wrappers over POSIX calls that take SString paths and report failure as false,
-// -1 or an undefined result, leaving errno for the caller.  Whole-file reads and
-// writes go through one mapping.  MapFileWrite and CopyFile remove what they could not
+// -1 or an undefined result, leaving errno for the caller.  Whole files are read with
+// one read() and written through one mapping.  MapFileWrite and CopyFile remove what they could not
 // complete.  The only output is RemoveFileLogged's line on std::clog.
 #include "Sfiledir.h"
 
@@ -19,6 +19,8 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "Sdatetime.h"
@@ -138,13 +140,26 @@ int OpenRegularForRead(const SString& path, struct stat& st) {
     return fd;
 }
 
-// Maps `fd` for reading and copies its `size` bytes into a new string.
-SString CopyMapped(int fd, int size) {
-    void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) return SString();
-    SString text(static_cast<const char*>(map), size);
-    ::munmap(map, size);
-    return text;
+// Reads the `size` bytes fstat reported into a new string: one read() into a buffer of
+// exactly that size, repeated only if the system returns less.  Setting up and tearing
+// down a mapping costs several times more than this for files of any size we handle
+// (see bench/mapfile_bench.cc), so whole-file reads do not map.  A file that shrank
+// meanwhile gives what it still holds; a read error gives an undefined string.
+SString ReadWhole(int fd, int size) {
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+    if (!buffer) {
+        errno = ENOMEM;
+        return SString();
+    }
+    int got = 0;
+    while (got < size) {
+        ssize_t n = ::read(fd, buffer.get() + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return SString();
+        if (n == 0) break;
+        got += static_cast<int>(n);
+    }
+    return SString(buffer.get(), got);
 }
 
 // Sets the file to `n` bytes and fills it from `p` through a shared writable mapping.
@@ -365,7 +380,7 @@ SString MapFileRead(const SString& path) {
     struct stat st;
     int fd = OpenRegularForRead(path, st);
     if (fd < 0) return SString();
-    SString text = st.st_size == 0 ? SString("") : CopyMapped(fd, static_cast<int>(st.st_size));
+    SString text = st.st_size == 0 ? SString("") : ReadWhole(fd, static_cast<int>(st.st_size));
     CloseKeepingErrno(fd);
     return text;
 }
