@@ -4,7 +4,7 @@
 // The corpus comes from bench/gen-address-corpus.py (fixed seed) and the Python side
 // from bench/address-baseline.py; both sides count CPU time, not wall time, because
 // the machines we measure on are shared.
-// links: quillbox
+// links: quillbox_address
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>

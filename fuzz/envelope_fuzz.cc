@@ -3,6 +3,7 @@
 // promises: the strict grammar accepts a subset of the lenient one (with the same
 // result), a usable address always prints, and parameter words are never empty and
 // hold neither spaces nor control bytes.
+// links: quillbox_address
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

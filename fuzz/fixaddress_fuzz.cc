@@ -1,5 +1,6 @@
 // Address repair on arbitrary bytes: the result is the null path "<>" or a text the
 // envelope parser accepts as a usable address.
+// links: quillbox_address
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

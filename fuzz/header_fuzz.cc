@@ -2,6 +2,7 @@
 // sanitizers: every address taken ends the list, fails, or moves the parser on, so
 // a text of n bytes yields at most n + 1 addresses before the end; Addresses() gives
 // only angle forms.
+// links: quillbox_address
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
