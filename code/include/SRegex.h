@@ -29,6 +29,13 @@
 //    exactly that text is rewritten, wherever an expression may start a bracket
 //    (not inside another bracket, not after a backslash).
 // Matching works on bytes; the library's programs run in the "C" locale.
+//
+// Two rules keep the operations from looping or losing text where an expression
+// matches the empty string: a global Subst that finds an empty match copies the
+// next byte unchanged and searches on from there (it stops once the position
+// reaches the end, so "x*" -> "-" on "abc" gives "-a-b-c"); Split, after an empty
+// match at the start of a field, searches again one byte further and, when that
+// finds nothing, makes the rest of the text the last field.
 #ifndef QUILLBOX_SREGEX_H
 #define QUILLBOX_SREGEX_H
 
@@ -57,7 +64,7 @@ class SRegex {
 public:
     SRegex();
     // Compiles at once; see Set.
-    SRegex(const SString& pattern, const char* options = nullptr);
+    explicit SRegex(const SString& pattern, const char* options = nullptr);
     // A copy takes nothing of the compiled state: it is never compiled.
     SRegex(const SRegex& other);
     // Assignment between expressions leaves the target as it was.
@@ -107,7 +114,7 @@ public:
     SPerlRegex();
     // Stores, converts and compiles the converted text even when the conversion
     // produced nothing (the empty expression then never matches).
-    SPerlRegex(const SString& pattern, const char* options = nullptr);
+    explicit SPerlRegex(const SString& pattern, const char* options = nullptr);
     // A copy has both pattern strings undefined and is never compiled.
     SPerlRegex(const SPerlRegex& other);
     // Assignment leaves the target as it was.
