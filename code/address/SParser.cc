@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "SRegex.h"
+
 // ---- lexemes ---------------------------------------------------------------------
 
 struct SLexeme {
@@ -762,11 +764,16 @@ void S821Parser::_FixLocalPart(SString& local) const {
     const char* p = local.Chars();
     int n = local.Length();
     if (!std::memchr(p, '\\', n) && !std::memchr(p, '"', n)) return;
-    if (local.HasMatch("[^\\\\]\".")) return;
+    // Compiled once: quoted local parts are common enough in real mail for the
+    // compilation to dominate the parse.
+    static SPerlRegex partlyQuoted("[^\\\\]\".");
+    static SPerlRegex escapedChar("\\\\(.)");
+    static SPerlRegex needsEscape("([\\r\\n\"\\\\])");
+    if (local.HasMatch(partlyQuoted)) return;
     if (n >= 2 && local[0] == '"' && local[-1] == '"') local = SString(p + 1, n - 2);
-    local.S("\\\\(.)", "\\1", "g");
+    local.S(escapedChar, "\\1", "g");
     if (NeedsQuoting(local)) {
-        local.S("([\\r\\n\"\\\\])", "\\\\\\1", "g");
+        local.S(needsEscape, "\\\\\\1", "g");
         local = "\"" + local + "\"";
     }
     if (local.Length() == 0) local = "\"\"";
