@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <malloc.h>
 #include <map>
 #include <vector>
 
@@ -70,6 +71,11 @@ void RatioPair(const std::string& label, const std::string& ours, const std::str
 void BenchNote(const std::string& line) { Notes().push_back(line); }
 
 int BenchMain(int argc, char** argv) {
+    // Keep large blocks on the heap and never trim it: otherwise whether a buffer
+    // comes from fresh (page-faulting) memory depends on which benchmark ran before,
+    // and that swamps the operation being measured for both sides of a pair.
+    mallopt(M_MMAP_THRESHOLD, 256 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RecordingReporter reporter;

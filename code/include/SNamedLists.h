@@ -60,6 +60,15 @@ public:
     SStringList Keys() const override;
     SNamedStringList& operator+=(const SNamedStringList& other);
 
+    // Visits every name whose list is defined, with its list, in insertion order.
+    template <typename F>
+    void ForEachField(F&& visit) const {
+        for (STableItem* item = table.First(); item; item = table.Next(item)) {
+            const SStringList& values = static_cast<SNamedListItem*>(item)->value;
+            if (values.Defined()) visit(item->key, values);
+        }
+    }
+
     unsigned LineEnd() const { return crlf; }
     unsigned CaseFlag() const { return caseFlag; }
     // The line separator of the text form: "\r\n" or "\n".

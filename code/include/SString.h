@@ -10,6 +10,7 @@
 #define QUILLBOX_SSTRING_H
 
 #include <cstdint>
+#include <cstring>
 #include <iosfwd>
 
 class SString;
@@ -49,6 +50,7 @@ class SString {
 public:
     SString();
     SString(const SString& other);
+    // Shares `rep`, which must belong to another SString or be an SFixedString.
     explicit SString(SStringRep* rep);
     SString(const SFixedString& fixed);
     SString(const char* s);
@@ -87,9 +89,34 @@ public:
     explicit operator double() const;
     explicit operator float() const;
 
-    SString& operator+=(const SString& s);
+    SString& operator+=(const SString& s) {
+        SStringRep* r = rep;
+        const SStringRep* o = s.rep;
+        int len = r->length, n = o->length;
+        if (r->links == 1 && r != o && n > 0 && len + n < r->allocated) {
+            char* b = r->buffer;
+            r->length = len + n;
+            std::memcpy(b + len, o->buffer, n);
+            b[len + n] = 0;
+            return *this;
+        }
+        return _AppendString(s);
+    }
     SString& operator+=(const char* s);
-    SString& operator+=(char c);
+    // Appending a byte is the inner loop of every parser that builds text byte by
+    // byte, so the common case (private buffer with room) is inline.
+    SString& operator+=(char c) {
+        SStringRep* r = rep;
+        int len = r->length;
+        if (r->links == 1 && len + 1 < r->allocated) {
+            char* b = r->buffer;
+            r->length = len + 1;
+            b[len] = c;
+            b[len + 1] = 0;
+            return *this;
+        }
+        return _AppendChar(c);
+    }
     SString operator+(const SString& s) const;
     SString operator+(const char* s) const;
     SString operator+(char c) const;
@@ -128,6 +155,9 @@ public:
     SStringList SplitExact(const SString& sep, int max = 0) const;
     SStringList BreakToWords() const;
 
+    // Makes the text private and able to grow to n bytes without reallocating.
+    void Reserve(int n);
+
     int Chop();
     SString& LowerCase();
     SString& UpperCase();
@@ -161,6 +191,8 @@ private:
     void _Free();
     void _Append(const char* p, int n);
     void _Assign(const char* p, int n);
+    SString& _AppendChar(char c);
+    SString& _AppendString(const SString& s);
 
     SStringRep* rep;
 };

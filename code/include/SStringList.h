@@ -8,6 +8,8 @@
 #ifndef QUILLBOX_SSTRINGLIST_H
 #define QUILLBOX_SSTRINGLIST_H
 
+#include <cstddef>
+
 #include "SString.h"
 
 // A node of the ring.  A new item links to itself; destroying it unlinks it first.
@@ -20,6 +22,11 @@ public:
     SStringItem& operator=(const SStringItem&) = delete;
 
     void Debug(int verbose = 0) const;
+
+    // Items are allocated and freed for every value of every field read or written,
+    // so they come from the text layer's per-thread block pool.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* item, std::size_t size) noexcept;
 
     SString str;
     SStringItem* next;

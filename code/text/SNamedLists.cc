@@ -87,45 +87,97 @@ SNamedStringList& SNamedStringList::operator+=(const SNamedStringList& other) {
     return *this;
 }
 
+// The writer walks the table directly and reserves the whole text first: control
+// files are written for every message, so this stays a single allocation.
 SString& operator<<(SString& text, const SNamedStringList& fields) {
-    const char* sep = fields.Separator();
-    SStringList names = fields.Keys();
-    names.ForEach([&](const SString& name) {
-        SString lead = name + " ";
-        SString joiner = SString(sep) + lead;
-        text += lead;
-        text += fields.Get(name).Join(joiner);
-        text += sep;
+    const SString sep(fields.Separator());
+    const int seplen = sep.Length();
+    int total = text.Length();
+    fields.ForEachField([&](const SString& name, const SStringList& values) {
+        int lines = values.Count() > 0 ? values.Count() : 1;
+        total += lines * (name.Length() + 1 + seplen) + Length(values);
+    });
+    if (total > text.Length()) text.Reserve(total);
+    fields.ForEachField([&](const SString& name, const SStringList& values) {
+        if (values.Count() == 0) {
+            text += name;
+            text += ' ';
+            text += sep;
+            return;
+        }
+        values.ForEach([&](const SString& value) {
+            text += name;
+            text += ' ';
+            text += value;
+            text += sep;
+        });
     });
     return text;
 }
 
 namespace {
 
-// Position of the first space in `line`, or -1.
-int FirstSpace(const SString& line) { return line.Index(' '); }
+// Splits the text at every separator, one line at a time, without building an
+// intermediate list; an empty last piece (text ending with the separator) is dropped.
+class SFieldReader {
+public:
+    SFieldReader(const SString& text, const char* separator)
+        : text(text), sep(separator), seplen(sep.Length()) {}
 
-bool IsContinuation(const SString& line) { return line[0] == ' ' || line[0] == '\t'; }
+    // The next line as (start, length); false after the last one.
+    bool Next(int* start, int* len) {
+        if (done) return false;
+        int at = text.Index(sep, pos);
+        *start = pos;
+        if (at < 0) {
+            done = true;
+            *len = text.Length() - pos;
+            return *len > 0;
+        }
+        *len = at - pos;
+        pos = at + seplen;
+        return true;
+    }
+
+    // True when the next line begins with a space or tab, i.e. continues the value.
+    bool ContinuationFollows() const {
+        if (done || pos >= text.Length()) return false;
+        char c = text.Chars()[pos];
+        return c == ' ' || c == '\t';
+    }
+
+private:
+    const SString& text;
+    const SString sep;
+    int seplen;
+    int pos = 0;
+    bool done = false;
+};
 
 }  // namespace
 
 const SString& operator>>(const SString& text, SNamedStringList& fields) {
     fields.Reset();
-    SString sep(fields.Separator());
-    SStringList lines = text.SplitExact(sep);
-    if (lines.Count() > 0 && lines.Get(-1).Length() == 0) lines.Pop();
-
+    const char* base = text.Chars();
+    SFieldReader reader(text, fields.Separator());
     SString name;
-    while (lines.Count() > 0) {
-        SString line = lines.Shift();
-        int p = FirstSpace(line);
-        if (p > 0) name = line.Segment(0, p);
-        SString value = p < 0 ? line : line.Segment(p + 1, line.Length());
-        while (lines.Count() > 0 && IsContinuation(lines.Get(0))) {
-            value += sep;
-            value += lines.Shift();
+    SStringList* values = nullptr;  // the current name's list, looked up once per name
+    int start, len;
+    while (reader.Next(&start, &len)) {
+        const char* line = base + start;
+        const void* space = std::memchr(line, ' ', len);
+        int p = space ? static_cast<int>(static_cast<const char*>(space) - line) : -1;
+        if (p > 0 && !(name.Length() == p && std::memcmp(name.Chars(), line, p) == 0)) {
+            name = SString(line, p);
+            values = nullptr;
         }
-        fields[name].Push(value);
+        SString value(line + p + 1, len - p - 1);
+        while (reader.ContinuationFollows() && reader.Next(&start, &len)) {
+            value += fields.Separator();
+            value += SString(base + start, len);
+        }
+        if (!values) values = &fields[name];
+        values->Push(value);
     }
     return text;
 }

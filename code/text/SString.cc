@@ -16,14 +16,55 @@
 #include <new>
 #include <string>
 
+#include "BlockPool.h"
+#include "CaseFold.h"
 #include "SStringList.h"
 
 namespace {
 
-// The representation every default-constructed string starts from is allocated
-// per handle: the design keeps one record per undefined string, and _Undef relies on
-// a private record it can reuse.
-SStringRep* NewRep() { return new SStringRep{nullptr, 0, 1, 0}; }
+// A representation and its first buffer share one allocation: the buffer area
+// follows the record.  Most strings never outgrow their first buffer, so this halves
+// the allocations per string.  Every record we allocate has at least 8 bytes of such
+// inline area.  A buffer that grows beyond it is allocated on its own; the inline
+// area is then unused and holds its own size, so the block can be returned to the
+// pool with the size it was taken with.
+constexpr int kMinInline = 8;
+
+char* InlineArea(SStringRep* r) { return reinterpret_cast<char*>(r + 1); }
+
+void StoreInlineSize(SStringRep* r, int size) { std::memcpy(InlineArea(r), &size, sizeof size); }
+
+int InlineSize(SStringRep* r) {
+    if (r->buffer == InlineArea(r)) return r->allocated;
+    int size;
+    std::memcpy(&size, InlineArea(r), sizeof size);
+    return size;
+}
+
+SStringRep* AllocRep(int inlineSize) {
+    void* block = quillbox_text::PoolAlloc(sizeof(SStringRep) + inlineSize);
+    auto* r = new (block) SStringRep{nullptr, 0, 1, 0};
+    StoreInlineSize(r, inlineSize);
+    return r;
+}
+
+// Leaves the record without a buffer; an external buffer is freed.
+void FreeBuffer(SStringRep* r) {
+    if (r->buffer == InlineArea(r))
+        StoreInlineSize(r, r->allocated);
+    else
+        delete[] r->buffer;
+    r->buffer = nullptr;
+}
+
+void FreeRep(SStringRep* r) {
+    std::size_t size = sizeof(SStringRep) + InlineSize(r);
+    FreeBuffer(r);
+    quillbox_text::PoolFree(r, size);
+}
+
+// An undefined string's record (with the minimum inline area for its first value).
+SStringRep* NewRep() { return AllocRep(kMinInline); }
 
 int Compare(const char* a, int alen, const char* b, int blen) {
     int common = std::min(alen, blen);
@@ -35,7 +76,8 @@ int Compare(const char* a, int alen, const char* b, int blen) {
 // memmem over explicit lengths; returns the offset or -1.
 int Find(const char* hay, int haylen, const char* needle, int nlen, int start) {
     if (start < 0 || nlen <= 0 || start > haylen - nlen) return -1;
-    const void* hit = memmem(hay + start, haylen - start, needle, nlen);
+    const void* hit = nlen == 1 ? std::memchr(hay + start, needle[0], haylen - start)
+                                : memmem(hay + start, haylen - start, needle, nlen);
     return hit ? static_cast<int>(static_cast<const char*>(hit) - hay) : -1;
 }
 
@@ -87,7 +129,9 @@ void SFixedString::SetBuffer(const char* buf, int len) {
 
 char* SString::_Malloc(int n) {
     int size = BytesToAllocate(n);
-    rep = new SStringRep{new char[size], 0, 1, size};
+    rep = AllocRep(size);
+    rep->buffer = InlineArea(rep);
+    rep->allocated = size;
     rep->buffer[n] = 0;
     return rep->buffer + n;
 }
@@ -103,11 +147,17 @@ void SString::_Realloc(int n) {
         rep->buffer[keep] = 0;
     } else if (rep->allocated <= n) {
         int size = BytesToAllocate(n);
-        char* fresh = new char[size];
-        if (rep->buffer) std::memcpy(fresh, rep->buffer, rep->length);
-        fresh[rep->length] = 0;
-        delete[] rep->buffer;
-        rep->buffer = fresh;
+        int inlineSize = rep->buffer ? 0 : InlineSize(rep);
+        if (size <= inlineSize) {
+            rep->buffer = InlineArea(rep);
+            size = inlineSize;
+        } else {
+            char* fresh = new char[size];
+            if (rep->buffer) std::memcpy(fresh, rep->buffer, rep->length);
+            fresh[rep->length] = 0;
+            FreeBuffer(rep);
+            rep->buffer = fresh;
+        }
         rep->allocated = size;
     }
     rep->buffer[n] = 0;
@@ -119,17 +169,13 @@ void SString::_Undef() {
         rep = NewRep();
         return;
     }
-    delete[] rep->buffer;
-    rep->buffer = nullptr;
+    FreeBuffer(rep);
     rep->length = 0;
     rep->allocated = 0;
 }
 
 void SString::_Free() {
-    if (--rep->links == 0) {
-        delete[] rep->buffer;
-        delete rep;
-    }
+    if (--rep->links == 0) FreeRep(rep);
     rep = nullptr;
 }
 
@@ -178,13 +224,28 @@ SString::SString(const SFixedString& fixed) : rep(const_cast<SFixedString*>(&fix
     rep->links++;
 }
 
-SString::SString(const char* s) : rep(NewRep()) { _Assign(s ? s : "", SafeStrlen(s)); }
+SString::SString(const char* s) : rep(nullptr) {
+    int n = SafeStrlen(s);
+    _Malloc(n);
+    if (n > 0) std::memcpy(rep->buffer, s, n);
+    rep->length = n;
+}
 
-SString::SString(const char* p, int n) : rep(NewRep()) { _Assign(p, n); }
-
-SString::SString(char c, int n) : rep(NewRep()) {
+SString::SString(const char* p, int n) : rep(nullptr) {
     if (n < 0) n = 0;
-    _Realloc(n);
+    _Malloc(n);
+    if (n > 0) {
+        if (p)
+            std::memcpy(rep->buffer, p, n);
+        else
+            std::memset(rep->buffer, 0, n);
+    }
+    rep->length = n;
+}
+
+SString::SString(char c, int n) : rep(nullptr) {
+    if (n < 0) n = 0;
+    _Malloc(n);
     std::memset(rep->buffer, c, n);
     rep->length = n;
 }
@@ -235,7 +296,7 @@ SString::operator float() const { return static_cast<float>(static_cast<double>(
 
 // ---- concatenation ---------------------------------------------------------------
 
-SString& SString::operator+=(const SString& s) {
+SString& SString::_AppendString(const SString& s) {
     if (s.rep == rep) {
         SString keep(s);  // appending to ourselves: the realloc copies us away from it
         _Append(keep.rep->buffer, keep.rep->length);
@@ -250,7 +311,7 @@ SString& SString::operator+=(const char* s) {
     return *this;
 }
 
-SString& SString::operator+=(char c) {
+SString& SString::_AppendChar(char c) {
     int n = rep->length;
     _Realloc(n + 1);
     rep->buffer[n] = c;
@@ -348,10 +409,11 @@ bool SString::operator>(char c) const {
 bool SString::CompareNoCase(const SString& s) const {
     if (rep == s.rep) return true;
     if (rep->length != s.rep->length) return false;
+    const unsigned char* lower = quillbox_text::LowerTable();
+    const unsigned char* a = reinterpret_cast<const unsigned char*>(rep->buffer);
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(s.rep->buffer);
     for (int i = 0; i < rep->length; ++i) {
-        if (std::tolower(static_cast<unsigned char>(rep->buffer[i])) !=
-            std::tolower(static_cast<unsigned char>(s.rep->buffer[i])))
-            return false;
+        if (lower[a[i]] != lower[b[i]]) return false;
     }
     return true;
 }
@@ -485,6 +547,12 @@ SStringList SString::BreakToWords() const {
 }
 
 // ---- in-place changes ---------------------------------------------------------------
+
+void SString::Reserve(int n) {
+    int len = Length();
+    _Realloc(n > len ? n : len);
+    rep->buffer[len] = 0;
+}
 
 int SString::Chop() {
     int n = Length();

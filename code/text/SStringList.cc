@@ -6,6 +6,8 @@
 // items and never moves the items themselves.
 #include "SStringList.h"
 
+#include "BlockPool.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -23,6 +25,12 @@ void SwapStrings(SStringItem* a, SStringItem* b) {
 }  // namespace
 
 // ---- SStringItem ----------------------------------------------------------------------
+
+void* SStringItem::operator new(std::size_t size) { return quillbox_text::PoolAlloc(size); }
+
+void SStringItem::operator delete(void* item, std::size_t size) noexcept {
+    quillbox_text::PoolFree(item, size);
+}
 
 SStringItem::SStringItem() : next(this), prev(this) {}
 

@@ -6,7 +6,7 @@
 // holds more than two entries per bucket.
 #include "STable.h"
 
-#include <cctype>
+#include "CaseFold.h"
 
 namespace {
 
@@ -36,10 +36,10 @@ STable::~STable() {
 }
 
 uint32_t STable::_Hash(const SString& key) {
+    const unsigned char* lower = quillbox_text::LowerTable();
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(key.Chars());
     uint32_t h = 0;
-    const char* p = key.Chars();
-    for (int i = 0; i < key.Length(); ++i)
-        h = h * 33u + static_cast<uint32_t>(std::tolower(static_cast<unsigned char>(p[i])));
+    for (int i = 0, n = key.Length(); i < n; ++i) h = h * 33u + lower[p[i]];
     return h;
 }
 

@@ -122,7 +122,8 @@ TEST(SNamedStringList, CopyAssignAndMerge) {
     b = a;
     EXPECT_EQ(Items(b.Keys()), "[From:][To:]");
     EXPECT_FALSE(b.Get("to:").Defined()) << "the target keeps its own exact lookups";
-    b = b;
+    const SNamedStringList& alias = b;
+    b = alias;
     EXPECT_EQ(Items(b.Keys()), "[From:][To:]");
 
     SNamedStringList merged;

@@ -61,7 +61,8 @@ TEST(SStringList, SharingAndCopyOnWrite) {
     d.Reset();
     EXPECT_EQ(Items(a), "[a][b]");
     EXPECT_EQ(Items(d), "");
-    a = a;
+    const SStringList& alias = a;
+    a = alias;
     EXPECT_EQ(Items(a), "[a][b]");
     a.Push(a);
     EXPECT_EQ(Items(a), "[a][b][a][b]");
