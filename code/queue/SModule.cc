@@ -105,8 +105,9 @@ void SModule::SetupSignalHandlers() {
     sigemptyset(&ignore.sa_mask);
     for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGCHLD}) sigaction(signal, &ignore, nullptr);
 
-    // Caught rather than ignored, so a termination request interrupts nothing but a
-    // blocking wait (which the frame retries); SA_RESTART resumes system calls.
+    // Caught by a handler that does nothing: the process goes on, SA_RESTART resumes
+    // interrupted system calls, and the one wait that is not resumed by the system
+    // (the select of SRequest::Ask) resumes itself with the time left.
     struct sigaction term {};
     term.sa_handler = IgnoreTermination;
     sigfillset(&term.sa_mask);
