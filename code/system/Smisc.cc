@@ -1,8 +1,8 @@
 // Smisc: Base64, hexadecimal, MD5 as hex text, word filling and RandomInt.
 //
-// The encoders build their result in place inside a fresh string representation
-// (no intermediate buffer, no second copy), because whole message bodies and
-// attachments pass through them.  MD5 hands the string's own bytes to libmd.  The
+// Whole message bodies and attachments pass through the encoders, so they size
+// their result once and fill it through a small stack buffer.  MD5 hands the
+// string's own bytes to libmd without copying them.  The
 // pseudo-random generator is seeded by a static object when the program loads.
 #include "Smisc.h"
 
@@ -16,9 +16,9 @@
 
 namespace {
 
-const char kBase64Alphabet[] =
+constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-const char kHexDigits[] = "0123456789abcdef";
+constexpr char kHexDigits[] = "0123456789abcdef";
 
 // 76 encoded characters per line come from 57 input bytes (19 groups of three).
 constexpr int kLineGroups = 19;
@@ -33,37 +33,43 @@ constexpr long kLargestResult = 1L << 29;
 constexpr unsigned char kPad = 64;     // "=": value 0 inside a group, ends the text last
 constexpr unsigned char kSkip = 0xFF;  // outside the alphabet: dropped
 
+// Built at compile time, so decoding works even from other static initialisers.
 struct DecodeTable {
     unsigned char value[256];
-    DecodeTable() {
-        for (unsigned char& v : value) v = kSkip;
-        for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(kBase64Alphabet[i])] = i;
-        value[static_cast<unsigned char>('=')] = kPad;
-    }
 };
-const DecodeTable kDecode;
+constexpr DecodeTable MakeDecodeTable() {
+    DecodeTable table{};
+    for (unsigned char& v : table.value) v = kSkip;
+    for (int i = 0; i < 64; ++i)
+        table.value[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<unsigned char>(i);
+    table.value[static_cast<unsigned char>('=')] = kPad;
+    return table;
+}
+constexpr DecodeTable kDecode = MakeDecodeTable();
 
-// Builds a string of known maximum length directly in its own buffer.  The
-// representation is created here with no holder; `result` becomes its only one,
-// so nothing else can see the bytes until Finish hands the string out.
-class StringBuilder {
+// Output goes through a stack buffer of this size and is appended to the result in
+// pieces; the result is reserved at its final size first, so each byte is copied once
+// more, from cache, and the string type's own buffer management is never bypassed.
+constexpr int kChunk = 8192;
+
+class ChunkedOutput {
 public:
-    explicit StringBuilder(long capacity)
-        : rep(NewRep(static_cast<int>(capacity))), result(rep) {}
-    char* Data() { return rep->buffer; }
-    SString Finish(const char* end) {
-        rep->length = static_cast<int32_t>(end - rep->buffer);
-        rep->buffer[rep->length] = 0;
-        return result;
+    ChunkedOutput(SString& target, long capacity) : target(target) {
+        target = "";
+        target.Reserve(static_cast<int>(capacity));
+    }
+    char* Begin() { return buffer; }
+    // Appends buffer[0, end) to the result; the buffer is free again afterwards.
+    void Flush(const char* end) {
+        int used = static_cast<int>(end - buffer);
+        if (used <= 0) return;
+        SFixedString view(buffer, used);
+        target += SString(view);
     }
 
 private:
-    static SStringRep* NewRep(int capacity) {
-        int size = BytesToAllocate(capacity);
-        return new SStringRep{new char[size], 0, 0, size};
-    }
-    SStringRep* rep;
-    SString result;
+    char buffer[kChunk];
+    SString& target;
 };
 
 inline const unsigned char* Bytes(const SString& s) {
@@ -109,31 +115,36 @@ inline char* DecodeGroup(const unsigned char* q, int count, char* out) {
 
 // Decodes groups until the input ends or a group closes with "=".  Runs of four
 // plain alphabet characters (the body of every line) take the fast path; anything
-// else goes one character at a time through the collecting group.
-char* DecodeInto(const unsigned char* p, const unsigned char* end, char* out) {
-    const unsigned char* table = kDecode.value;
+// else goes one character at a time through the collecting group, which carries
+// over from one slice of input to the next.
+struct Base64Decoder {
     unsigned char group[4];
     int have = 0;
-    while (p < end) {
-        if (have == 0 && end - p >= 4) {
-            unsigned char a = table[p[0]], b = table[p[1]], c = table[p[2]], d = table[p[3]];
-            if ((a | b | c | d) < 64) {
-                const unsigned char q[4] = {a, b, c, d};
-                out = DecodeGroup(q, 3, out);
-                p += 4;
-                continue;
+    bool finished = false;
+
+    char* Feed(const unsigned char* p, const unsigned char* end, char* out) {
+        const unsigned char* table = kDecode.value;
+        while (p < end && !finished) {
+            if (have == 0 && end - p >= 4) {
+                unsigned char a = table[p[0]], b = table[p[1]], c = table[p[2]], d = table[p[3]];
+                if ((a | b | c | d) < 64) {
+                    const unsigned char q[4] = {a, b, c, d};
+                    out = DecodeGroup(q, 3, out);
+                    p += 4;
+                    continue;
+                }
             }
+            unsigned char v = table[*p++];
+            if (v == kSkip) continue;
+            group[have++] = v;
+            if (have < 4) continue;
+            have = 0;
+            finished = group[3] == kPad;
+            out = DecodeGroup(group, !finished ? 3 : group[2] == kPad ? 1 : 2, out);
         }
-        unsigned char v = table[*p++];
-        if (v == kSkip) continue;
-        group[have++] = v;
-        if (have < 4) continue;
-        have = 0;
-        if (group[3] == kPad) return DecodeGroup(group, group[2] == kPad ? 1 : 2, out);
-        out = DecodeGroup(group, 3, out);
+        return out;
     }
-    return out;
-}
+};
 
 char* HexInto(const unsigned char* in, int n, char* out) {
     for (int i = 0; i < n; ++i) {
@@ -177,34 +188,57 @@ SString EncodeBase64(const SString& text) {
     long total = encoded + 2 * ((encoded + kLineChars - 1) / kLineChars);
     if (total > kLargestResult) return SString();
 
-    StringBuilder builder(total);
-    char* out = builder.Data();
+    SString result;
+    ChunkedOutput output(result, total);
     const unsigned char* in = Bytes(text);
     const unsigned char* end = in + n;
+    // Whole lines, as many as fit the buffer, then the last (possibly short) line.
+    constexpr int kLinesPerChunk = kChunk / (kLineChars + 2);
     while (end - in >= kLineInput) {
-        for (int g = 0; g < kLineGroups; ++g, in += 3) out = EncodeGroup(in, out);
-        out = EndLine(out);
+        char* out = output.Begin();
+        for (int line = 0; line < kLinesPerChunk && end - in >= kLineInput; ++line) {
+            for (int g = 0; g < kLineGroups; ++g, in += 3) out = EncodeGroup(in, out);
+            out = EndLine(out);
+        }
+        output.Flush(out);
     }
     if (in < end) {
+        char* out = output.Begin();
         for (; end - in >= 3; in += 3) out = EncodeGroup(in, out);
         if (in < end) out = EncodeTail(in, static_cast<int>(end - in), out);
-        out = EndLine(out);
+        output.Flush(EndLine(out));
     }
-    return builder.Finish(out);
+    return result;
 }
 
 SString DecodeBase64(const SString& text) {
     if (!text.Defined()) return SString();
-    StringBuilder builder(text.Length() / 4 * 3);
+    SString result;
+    ChunkedOutput output(result, text.Length() / 4 * 3);
+    Base64Decoder decoder;
+    // Each slice of input decodes to at most three quarters of its length.
+    constexpr int kSlice = kChunk / 3 * 4;
     const unsigned char* in = Bytes(text);
-    return builder.Finish(DecodeInto(in, in + text.Length(), builder.Data()));
+    const unsigned char* end = in + text.Length();
+    while (in < end && !decoder.finished) {
+        const unsigned char* stop = end - in > kSlice ? in + kSlice : end;
+        output.Flush(decoder.Feed(in, stop, output.Begin()));
+        in = stop;
+    }
+    return result;
 }
 
 SString Hex(const SString& bytes) {
     if (!bytes.Defined()) return SString();
     if (2L * bytes.Length() > kLargestResult) return SString();
-    StringBuilder builder(2L * bytes.Length());
-    return builder.Finish(HexInto(Bytes(bytes), bytes.Length(), builder.Data()));
+    SString result;
+    ChunkedOutput output(result, 2L * bytes.Length());
+    const unsigned char* in = Bytes(bytes);
+    for (int done = 0; done < bytes.Length(); done += kChunk / 2) {
+        int n = bytes.Length() - done < kChunk / 2 ? bytes.Length() - done : kChunk / 2;
+        output.Flush(HexInto(in + done, n, output.Begin()));
+    }
+    return result;
 }
 
 SString MD5(const SString& bytes) {
@@ -213,8 +247,9 @@ SString MD5(const SString& bytes) {
     MD5Update(&context, Bytes(bytes), static_cast<size_t>(bytes.Length()));
     unsigned char digest[MD5_DIGEST_LENGTH];
     MD5Final(digest, &context);
-    StringBuilder builder(2 * MD5_DIGEST_LENGTH);
-    return builder.Finish(HexInto(digest, MD5_DIGEST_LENGTH, builder.Data()));
+    char hex[2 * MD5_DIGEST_LENGTH];
+    HexInto(digest, MD5_DIGEST_LENGTH, hex);
+    return SString(hex, 2 * MD5_DIGEST_LENGTH);
 }
 
 int RandomInt(int n) {
