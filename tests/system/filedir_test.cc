@@ -140,6 +140,8 @@ TEST(FileDir, ChdirAndCreateDirectory) {
     char now[PATH_MAX];
     ASSERT_NE(::getcwd(now, sizeof now), nullptr);
     EXPECT_EQ(Str(RealPath(dir.S("one"))), now);
+    EXPECT_EQ(Str(RealPath(dir.S("one/../one/."))), now);
+    EXPECT_EQ(Str(RealPath(dir.S("one/missing/x"))), dir.Path("one/missing/x"));  // as given
     ASSERT_EQ(::chdir(cwd), 0);
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -89,7 +90,9 @@ TEST(Locks, ZeroLengthReachesPastTheEndOfTheFile) {
     ::close(fd);
 }
 
-TEST(Locks, WaitingLockWaitsUntilRelease) {
+void IgnoreSignal(int) {}
+
+TEST(Locks, WaitingLockWaitsUntilReleaseThroughSignals) {
     TempDir dir;
     int fd = OpenFile(dir);
     ASSERT_EQ(LockFile(fd, 0, 0, 0), fd);
@@ -101,17 +104,27 @@ TEST(Locks, WaitingLockWaitsUntilRelease) {
     if (pid == 0) {
         ::alarm(20);
         ::close(report[0]);
+        // A handler without SA_RESTART makes the signal interrupt the wait.
+        struct sigaction action = {};
+        action.sa_handler = IgnoreSignal;
+        ::sigaction(SIGUSR1, &action, nullptr);
         int mine = OpenFile(dir);
+        char ready = 'r';
+        if (::write(report[1], &ready, 1) != 1) ::_exit(2);
         bool got = LockFile(mine, LockWait, 0, 0) == mine;
         char c = got ? 'y' : 'n';
         ::_exit(::write(report[1], &c, 1) == 1 && got ? 0 : 1);
     }
     ::close(report[1]);
-    // While the parent holds the lock the child stays blocked.
-    EXPECT_FALSE(ReadableWithin(report[0], 300));
+    char c = 0;
+    ASSERT_EQ(::read(report[0], &c, 1), 1);
+    EXPECT_EQ(c, 'r');
+    // While the parent holds the lock the child stays blocked, also after a signal.
+    EXPECT_FALSE(ReadableWithin(report[0], 200));
+    ::kill(pid, SIGUSR1);
+    EXPECT_FALSE(ReadableWithin(report[0], 200));
     ASSERT_TRUE(UnlockFile(fd, 0, 0));
     ASSERT_TRUE(ReadableWithin(report[0], 10000));
-    char c = 0;
     EXPECT_EQ(::read(report[0], &c, 1), 1);
     EXPECT_EQ(c, 'y');
     int status = 0;
