@@ -39,8 +39,8 @@ bool ReadDecimal(const char* p, int n, int& at, long long cap, long long& value)
     int start = at;
     value = 0;
     while (at < n && p[at] >= '0' && p[at] <= '9') {
-        value = value * 10 + (p[at] - '0');
-        if (value > cap) value = cap;
+        int digit = p[at] - '0';
+        value = value > (cap - digit) / 10 ? cap : value * 10 + digit;
         ++at;
     }
     return at > start;
@@ -405,7 +405,7 @@ SStringList Sdbfile::_Unpack(const SString& data) {
     const char* p = data.Chars();
     int n = data.Length(), at = 0;
     long long count = 0;
-    if (!ReadDecimal(p, n, at, LLONG_MAX / 10, count) || at >= n || p[at] != 0)
+    if (!ReadDecimal(p, n, at, LLONG_MAX, count) || at >= n || p[at] != 0)
         return SStringList();
     ++at;
     SStringList out;
