@@ -5,6 +5,7 @@
 
 #include "QueueTestSupport.h"
 #include "SMessage.h"
+#include "SModule.h"
 
 using qbtest::ListDir;
 using qbtest::ReadWhole;
@@ -108,6 +109,32 @@ TEST(RequestAnswer, TwoProcessesOverLoopback) {
     EXPECT_GT(ReturnPort(spool.Control(name)), 0);
 
     EXPECT_EQ(qbtest::RunModule({"MessageFile", name}), 0);
+    EXPECT_EQ(qbtest::WaitExit(asker), 0);
+    EXPECT_EQ(ListDir(spool.Path("control")).size(), 0u);
+}
+
+// A termination request reaching a module that waits for an answer neither ends it
+// nor cuts the wait short.
+TEST(RequestAnswer, SigtermDuringTheWaitIsSurvived) {
+    ScratchSpool spool;
+    UdpPeer dispatcher;
+    spool.env.Set("DispatchSocket", std::to_string(dispatcher.port));
+    spool.env.Set("DispatchKey", "secret");
+    pid_t asker = fork();
+    if (asker == 0) {
+        SModule::SetupSignalHandlers();
+        SControl blank;
+        SRequest request(blank);
+        request["Question:"] = "still there?";
+        _exit(request.Ask("Test-Module", 10.0) && request.Get("Answer:").Count() == 1 ? 0 : 1);
+    }
+    std::string datagram;
+    ASSERT_TRUE(dispatcher.Receive(datagram, 5000));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(kill(asker, SIGTERM), 0);
+        usleep(20000);
+    }
+    EXPECT_EQ(qbtest::RunModule({"MessageFile", SplitLines(datagram)[0]}), 0);
     EXPECT_EQ(qbtest::WaitExit(asker), 0);
     EXPECT_EQ(ListDir(spool.Path("control")).size(), 0u);
 }
