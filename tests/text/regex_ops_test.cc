@@ -242,6 +242,24 @@ TEST(RegexCache, ResultsAndReportsAreThoseOfAFreshCompile) {
     EXPECT_TRUE(SString("x").HasMatch(Bytes(std::string("x", 1))));
     EXPECT_FALSE(SString("x").HasMatch(Bytes(std::string("x\0y", 3))));
 
+    // A cached pattern gives what a freshly compiled one gives, call after call.
+    const char* patterns[] = {"^(.*)@([^@]*)$", "(a)|(b)", "\\s+", "[[:<:]]x", "b*", "A(b)"};
+    const char* subjects[] = {"a@b@c", "xb", "a \t b", "y xx", "abbc", "xaBc"};
+    for (int round = 0; round < 3; ++round) {
+        for (const char* p : patterns) {
+            for (const char* s : subjects) {
+                SPerlRegex fresh(SString(p), "i");
+                SString subject(s), viaText(s), viaFresh(s);
+                ASSERT_EQ(Items(subject.M(SString(p), "i")), Items(subject.M(fresh))) << p << " " << s;
+                ASSERT_EQ(Items(viaText.S(SString(p), SString("<$1>"), "gi")),
+                          Items(viaFresh.S(fresh, SString("<$1>"), "gi")));
+                ASSERT_EQ(Str(viaText), Str(viaFresh)) << p << " " << s;
+                SPerlRegex plain{SString(p)};
+                ASSERT_EQ(Items(subject.Split(SString(p), round)), Items(subject.Split(plain, round)));
+            }
+        }
+    }
+
     // Many distinct patterns, more than the cache holds, then the early ones again.
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < 200; ++i) {
