@@ -25,7 +25,8 @@ const std::vector<SString>& Addresses() {
         std::vector<SString> v;
         for (int i = 0; i < 1000; ++i) {
             std::string local = "user" + std::to_string(i * 7919 % 100000);
-            std::string domain = "host" + std::to_string(i % 37) + ".example" + std::to_string(i % 5) + ".org";
+            std::string domain =
+                "host" + std::to_string(i % 37) + ".example" + std::to_string(i % 5) + ".org";
             v.push_back(SString((local + "@" + domain).c_str()));
         }
         return v;
@@ -38,7 +39,8 @@ const std::vector<SString>& Subjects() {
         const char* heads[] = {"Re: ", "AW: ", "Fwd: ", "", "  re:  "};
         std::vector<SString> v;
         for (int i = 0; i < 1000; ++i)
-            v.push_back(SString((std::string(heads[i % 5]) + "Meeting notes " + std::to_string(i)).c_str()));
+            v.push_back(SString(
+                (std::string(heads[i % 5]) + "Meeting notes " + std::to_string(i)).c_str()));
         return v;
     }();
     return subjects;
@@ -118,14 +120,18 @@ BENCHMARK(BM_SubstPrecompiled);
 BENCHMARK(BM_SubstTextCached);
 
 const bool registered = [] {
-    RatioPair("M(text) uncached vs precompiled SRegex", "BM_MatchTextUncached", "BM_MatchPrecompiled");
-    RatioPair("M(text) cached vs precompiled SRegex", "BM_MatchTextCached", "BM_MatchPrecompiled", 3.0);
+    RatioPair("M(text) uncached vs precompiled SRegex", "BM_MatchTextUncached",
+              "BM_MatchPrecompiled");
+    RatioPair("M(text) cached vs precompiled SRegex", "BM_MatchTextCached", "BM_MatchPrecompiled",
+              3.0);
     RatioPair("HasMatch(text, i) uncached vs precompiled", "BM_HasMatchTextUncached",
               "BM_HasMatchPrecompiled");
-    RatioPair("HasMatch(text, i) cached vs precompiled", "BM_HasMatchTextCached", "BM_HasMatchPrecompiled",
-              3.0);
+    RatioPair("HasMatch(text, i) cached vs precompiled", "BM_HasMatchTextCached",
+              "BM_HasMatchPrecompiled", 3.0);
     RatioPair("S(text, i) cached vs precompiled", "BM_SubstTextCached", "BM_SubstPrecompiled", 3.0);
-    BenchNote("patterns: '^(.*)@([^@]*)$' on 1000 addresses; '^\\s*(re|aw|fwd?):\\s*' /i on 1000 subjects");
+    BenchNote(
+        "patterns: '^(.*)@([^@]*)$' on 1000 addresses; '^\\s*(re|aw|fwd?):\\s*' /i on 1000 "
+        "subjects");
     return true;
 }();
 

@@ -36,7 +36,8 @@ void CheckMatch(SRegex& rx, const SString& subject, int start) {
     Check(rx.MatchPos() == whole.first && rx.MatchLen() == whole.second - whole.first);
     for (int k = 1; k <= rx.Groups(); ++k) {
         std::pair<int, int> g = rx.MatchInfo(k);
-        Check(g.first == -1 || (g.first >= 0 && g.first <= g.second && g.second <= subject.Length()));
+        Check(g.first == -1 ||
+              (g.first >= 0 && g.first <= g.second && g.second <= subject.Length()));
     }
     Check(rx.HasMatch(subject, start));
 }

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* p = reinterpret_cast<const char*>(data + 1);
     const char* end = reinterpret_cast<const char*>(data + size);
     SString pattern = Piece(p, end), replacement = Piece(p, end), subject = Piece(p, end);
-    if (pattern.Length() > kMaxPattern || replacement.Length() > kMaxPiece || subject.Length() > kMaxPiece)
+    if (pattern.Length() > kMaxPattern || replacement.Length() > kMaxPiece ||
+        subject.Length() > kMaxPiece)
         return 0;
 
     // The expansion against the subject's own split as groups.

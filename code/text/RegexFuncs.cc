@@ -31,10 +31,12 @@ void AppendGroup(std::string& out, const SStringList& groups, int k) {
 }
 
 void ReportUnescapedDollar() {
-    std::cerr << "Unescaped '$' in regular expression " << "replacement string\n";
+    std::cerr << "Unescaped '$' in regular expression replacement string\n";
 }
 
-void ReportInvalidReplacement() { std::cerr << "Invalid replacement string in regular expression\n"; }
+void ReportInvalidReplacement() {
+    std::cerr << "Invalid replacement string in regular expression\n";
+}
 
 char EscapedByte(char c) {
     switch (c) {
@@ -137,7 +139,9 @@ private:
 
 // ---- splitting ------------------------------------------------------------------
 
-SString Piece(const SString& s, int start, int end) { return SString(s.Chars() + start, end - start); }
+SString Piece(const SString& s, int start, int end) {
+    return SString(s.Chars() + start, end - start);
+}
 
 // Split with the empty pattern: one field per byte, the last field taking the rest.
 SStringList SplitBytes(const SString& s, int limit) {
@@ -283,7 +287,8 @@ SStringList SString::S(SRegex& rx, const SString& replacement, const char* optio
 }
 
 SStringList SString::S(const SString& pattern, const SString& replacement, const char* options) {
-    if (pattern.Length() > 0) return CompiledPattern(pattern, options).Get().Subst(*this, replacement, options);
+    if (pattern.Length() > 0)
+        return CompiledPattern(pattern, options).Get().Subst(*this, replacement, options);
     // The empty pattern matches before every byte without compiling anything.
     SStringList groups(SString(""));
     std::string paste;

@@ -125,7 +125,10 @@ private:
             case 'd': text = RX_DIGIT; break;
             case 's': text = RX_SPACE; break;
             case 'w': text = RX_WORD; break;
-            case 'D': case 'N': case 'S': case 'W': return 7;
+            case 'D':
+            case 'N':
+            case 'S':
+            case 'W': return 7;
             default: text = ControlByte(c);
         }
         if (text) {

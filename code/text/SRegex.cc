@@ -210,7 +210,9 @@ std::pair<int, int> SRegex::MatchInfo(int k) const {
 
 int SRegex::MatchPos() const { return engine ? engine->pairs[0].rm_so : -1; }
 
-int SRegex::MatchLen() const { return engine ? engine->pairs[0].rm_eo - engine->pairs[0].rm_so : 0; }
+int SRegex::MatchLen() const {
+    return engine ? engine->pairs[0].rm_eo - engine->pairs[0].rm_so : 0;
+}
 
 SStringList SRegex::Subst(SString& s, const SString& replacement, const char* options) {
     SStringList result;
@@ -230,7 +232,8 @@ SStringList SRegex::Subst(SString& s, const SString& replacement, const char* op
         int start = engine->pairs[0].rm_so, end = engine->pairs[0].rm_eo;
         output.append(text + pos, start - pos);
         SString pasted;
-        if (AppendPasteBuffer(pasted, replacement, groups)) output.append(pasted.Chars(), pasted.Length());
+        if (AppendPasteBuffer(pasted, replacement, groups))
+            output.append(pasted.Chars(), pasted.Length());
         pos = end;
         if (!global) break;
         // An empty match would be found again at the same place: step over one byte.

@@ -32,7 +32,9 @@ std::string ErrorsOf(F&& f) {
     return testing::internal::GetCapturedStderr();
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 SStringList ListOf(std::initializer_list<const char*> items) {
     SStringList l;
@@ -183,7 +185,8 @@ TEST(RegexGrep, FileTests) {
     EXPECT_EQ(names(l.Grep(SString("-x"))), "[][/script]");
     EXPECT_EQ(names(l.Grep(SString("!-e"))), "[/missing]");
 
-    std::string report = ErrorsOf([&] { EXPECT_EQ(Items(l.Grep(SString("-q"), &rejects)), "undef:"); });
+    std::string report =
+        ErrorsOf([&] { EXPECT_EQ(Items(l.Grep(SString("-q"), &rejects)), "undef:"); });
     EXPECT_TRUE(Contains(report, "Grep: invalid file test")) << report;
     EXPECT_EQ(Items(rejects), "undef:");
 
@@ -221,7 +224,9 @@ TEST(RegexGrep, MalformedTestsAreReported) {
             EXPECT_EQ(report, "") << c.test;
         }
         if (Contains(report, "Grep")) {
-            EXPECT_TRUE(Contains(report, std::string("The test field for Grep was '") + c.test + "'")) << report;
+            EXPECT_TRUE(
+                Contains(report, std::string("The test field for Grep was '") + c.test + "'"))
+                << report;
         }
     }
 }
@@ -250,12 +255,14 @@ TEST(RegexCache, ResultsAndReportsAreThoseOfAFreshCompile) {
             for (const char* s : subjects) {
                 SPerlRegex fresh(SString(p), "i");
                 SString subject(s), viaText(s), viaFresh(s);
-                ASSERT_EQ(Items(subject.M(SString(p), "i")), Items(subject.M(fresh))) << p << " " << s;
+                ASSERT_EQ(Items(subject.M(SString(p), "i")), Items(subject.M(fresh)))
+                    << p << " " << s;
                 ASSERT_EQ(Items(viaText.S(SString(p), SString("<$1>"), "gi")),
                           Items(viaFresh.S(fresh, SString("<$1>"), "gi")));
                 ASSERT_EQ(Str(viaText), Str(viaFresh)) << p << " " << s;
                 SPerlRegex plain{SString(p)};
-                ASSERT_EQ(Items(subject.Split(SString(p), round)), Items(subject.Split(plain, round)));
+                ASSERT_EQ(Items(subject.Split(SString(p), round)),
+                          Items(subject.Split(plain, round)));
             }
         }
     }
@@ -281,7 +288,8 @@ TEST(RegexBadInput, RandomPatternsReplacementsAndTestsNeverCrash) {
     auto text = [&](int max) {
         std::string s;
         int n = static_cast<int>(random() % (max + 1));
-        for (int i = 0; i < n; ++i) s += (random() % 20 == 0) ? char(random() % 256) : alphabet[random() % alphabet.size()];
+        for (int i = 0; i < n; ++i)
+            s += (random() % 20 == 0) ? char(random() % 256) : alphabet[random() % alphabet.size()];
         return Bytes(s);
     };
     std::string ignored = ErrorsOf([&] {
@@ -292,7 +300,8 @@ TEST(RegexBadInput, RandomPatternsReplacementsAndTestsNeverCrash) {
             if (rx.OK() && m.Count() > 0) {
                 ASSERT_EQ(m.Count(), rx.Groups() + 1);
                 std::pair<int, int> whole = rx.MatchInfo(0);
-                ASSERT_TRUE(whole.first >= 0 && whole.first <= whole.second && whole.second <= subject.Length());
+                ASSERT_TRUE(whole.first >= 0 && whole.first <= whole.second &&
+                            whole.second <= subject.Length());
             }
             SString changed = subject;
             changed.S(pattern, replacement, "g");

@@ -34,9 +34,13 @@ struct Case {
 };
 
 Case M(std::string p, std::string s, std::string opt = "") { return {Op::Match, p, s, "", 0, opt}; }
-Case S(std::string p, std::string s, std::string r, std::string opt) { return {Op::Subst, p, s, r, 0, opt}; }
+Case S(std::string p, std::string s, std::string r, std::string opt) {
+    return {Op::Subst, p, s, r, 0, opt};
+}
 Case P(std::string p, std::string s, int limit = 0) { return {Op::Split, p, s, "", limit, ""}; }
-Case C(char c, std::string s, int limit = 0) { return {Op::SplitChar, std::string(1, c), s, "", limit, ""}; }
+Case C(char c, std::string s, int limit = 0) {
+    return {Op::SplitChar, std::string(1, c), s, "", limit, ""};
+}
 
 const std::vector<Case>& Cases() {
     static const std::vector<Case> cases = {
@@ -293,13 +297,14 @@ std::vector<std::string> PerlAnswers(const std::vector<Case>& cases) {
     char dir_template[] = QB_TEST_TMP "/regex-perl-XXXXXX";
     if (!mkdtemp(dir_template)) return {};
     const std::string dir = dir_template;
-    const std::string script = dir + "/oracle.pl", input = dir + "/cases", output = dir + "/answers";
+    const std::string script = dir + "/oracle.pl", input = dir + "/cases",
+                      output = dir + "/answers";
     std::ofstream(script) << kPerlScript;
     {
         std::ofstream in(input, std::ios::binary);
         for (const Case& c : cases)
-            in << OpName(c.op) << " " << Hex(c.pattern) << " " << Hex(c.subject) << " " << Hex(c.replacement)
-               << " " << c.limit << " " << Hex(c.options) << "\n";
+            in << OpName(c.op) << " " << Hex(c.pattern) << " " << Hex(c.subject) << " "
+               << Hex(c.replacement) << " " << c.limit << " " << Hex(c.options) << "\n";
     }
     std::vector<std::string> answers;
     std::string command = "perl '" + script + "' < '" + input + "' > '" + output + "'";

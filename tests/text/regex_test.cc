@@ -28,7 +28,9 @@ std::string ErrorsOf(F&& f) {
     return testing::internal::GetCapturedStderr();
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // ---- conversion -------------------------------------------------------------------
 
@@ -61,7 +63,8 @@ TEST(PerlRegexConv, RewritesPerlEscapesIntoPosix) {
     };
     for (const auto& c : cases) {
         int error = -1;
-        std::string report = ErrorsOf([&] { EXPECT_EQ(Str(PerlRegexConv(Bytes(c.perl), &error)), c.posix) << c.perl; });
+        std::string report = ErrorsOf(
+            [&] { EXPECT_EQ(Str(PerlRegexConv(Bytes(c.perl), &error)), c.posix) << c.perl; });
         EXPECT_EQ(error, 0) << c.perl;
         EXPECT_EQ(report, "") << c.perl;
     }
@@ -95,10 +98,12 @@ TEST(PerlRegexConv, RefusesMalformedPatternsWithCodeAndReport) {
     for (const auto& c : cases) {
         int error = 0;
         SString converted;
-        std::string report = ErrorsOf([&] { converted = PerlRegexConv(SString(c.pattern), &error); });
+        std::string report =
+            ErrorsOf([&] { converted = PerlRegexConv(SString(c.pattern), &error); });
         EXPECT_EQ(error, c.code) << c.pattern;
         EXPECT_EQ(converted.Length(), 0) << c.pattern;
-        EXPECT_TRUE(Contains(report, "Regular expression error -- compile aborted.  Reason:\n\t")) << report;
+        EXPECT_TRUE(Contains(report, "Regular expression error -- compile aborted.  Reason:\n\t"))
+            << report;
         EXPECT_TRUE(Contains(report, c.reason)) << c.pattern << ": " << report;
         EXPECT_TRUE(Contains(report, "\n\tThe erroneous expression is '")) << report;
         EXPECT_TRUE(Contains(report, "'.")) << report;
@@ -144,7 +149,8 @@ TEST(SRegexEngine, PatternsMayHoldNulBytes) {
 
     // A NUL separator reaches the engine through the character split.
     EXPECT_EQ(Items(Bytes(std::string("a\0b\0c", 5)).Split('\0')), "[a][b][c]");
-    EXPECT_EQ(Items(Bytes(std::string("a\0b", 3)).M(Bytes(std::string("\0(b)", 4)))), std::string("[\0b][b]", 7));
+    EXPECT_EQ(Items(Bytes(std::string("a\0b", 3)).M(Bytes(std::string("\0(b)", 4)))),
+              std::string("[\0b][b]", 7));
 }
 
 TEST(SRegexEngine, SearchHonoursStartAndEndOffsets) {
@@ -259,7 +265,8 @@ TEST(SRegex, StatusCopiesAndDebug) {
 
 TEST(SRegex, MatchListsGroupsAndOffsets) {
     SRegex rx(SString("^(.*)@([^@]*)$"));
-    EXPECT_EQ(Items(rx.Match(SString("john@example.org"))), "[john@example.org][john][example.org]");
+    EXPECT_EQ(Items(rx.Match(SString("john@example.org"))),
+              "[john@example.org][john][example.org]");
     EXPECT_EQ(rx.Groups(), 2);
     EXPECT_EQ(rx.MatchInfo(2), std::make_pair(5, 16));
     EXPECT_EQ(rx.MatchInfo(3), std::make_pair(-1, -1));
@@ -317,8 +324,9 @@ TEST(SPerlRegex, ConstructionSetCopiesAndDebug) {
 
 // ---- substitution and replacement expansion ---------------------------------------
 
-std::string Sub(const std::string& subject, const std::string& pattern, const std::string& replacement,
-                const char* options, std::string* groups = nullptr) {
+std::string Sub(const std::string& subject, const std::string& pattern,
+                const std::string& replacement, const char* options,
+                std::string* groups = nullptr) {
     SString s = Bytes(subject);
     SStringList g = s.S(Bytes(pattern), Bytes(replacement), options);
     if (groups) *groups = Items(g);
@@ -399,7 +407,8 @@ TEST(RegexSubst, ReplacementExpansion) {
     groups.Push("one");
     EXPECT_TRUE(AppendPasteBuffer(out, SString("$1-$&-$2"), groups));
     EXPECT_EQ(Str(out), "keep:one-whole-");
-    std::string quiet = ErrorsOf([&] { EXPECT_FALSE(AppendPasteBuffer(out, SString("zz\\"), groups)); });
+    std::string quiet =
+        ErrorsOf([&] { EXPECT_FALSE(AppendPasteBuffer(out, SString("zz\\"), groups)); });
     EXPECT_EQ(Str(out), "keep:one-whole-") << "an invalid replacement appends nothing";
 }
 
