@@ -45,6 +45,18 @@ struct SLexeme {
         }
         text.push_back(base[i]);
     }
+    // Appends input bytes [from, to).
+    void TakeRun(const char* base, int from, int to) {
+        if (!owned) {
+            if (length == 0) start = from;
+            if (start + length == from) {
+                length += to - from;
+                return;
+            }
+            _Spill(base);
+        }
+        text.append(base + from, to - from);
+    }
     // Appends a byte that is not in the input at this place.
     void Put(const char* base, char c) {
         if (!owned) _Spill(base);
@@ -88,6 +100,29 @@ int32_t EnvelopeSpecial(int c) {
 int32_t HeaderSpecial(int c) {
     if (c == '%' || c == '(' || c == ')' || c == ']') return 0;
     return EnvelopeSpecial(c);
+}
+
+// Bytes that only continue a word in each tokenizer: no white space, special,
+// bracket, quote, backslash or control byte.  Words are scanned a run at a time.
+struct WordTable {
+    bool plain[256];
+    explicit WordTable(bool header) {
+        for (int c = 0; c < 256; ++c) {
+            bool special = header ? HeaderSpecial(c) != 0 : EnvelopeSpecial(c) != 0;
+            plain[c] = !special && !IsControl(c) && c != ' ' && c != '"' && c != '(' &&
+                       c != ')' && c != '[' && c != ']' && c != '\\';
+        }
+    }
+};
+
+const WordTable& EnvelopeWords() {
+    static const WordTable table(false);
+    return table;
+}
+
+const WordTable& HeaderWords() {
+    static const WordTable table(true);
+    return table;
 }
 
 bool ElementOk(const char* p, int n) {
@@ -134,6 +169,13 @@ struct Cursor {
     int32_t& pos;
     int32_t& state;
     int At(int i) const { return static_cast<unsigned char>(base[i]); }
+    // Takes the word characters from pos on (at least the one at pos).
+    void TakeWord(SLexeme& t, const WordTable& words) {
+        int end = pos + 1;
+        while (end < n && words.plain[At(end)]) ++end;
+        t.TakeRun(base, pos, end);
+        pos = end;
+    }
 };
 
 void Finish(SLexeme& t, int32_t kind) { t.kind = kind; }
@@ -192,8 +234,13 @@ void LexEnvelopeLiteral(Cursor& c, SLexeme& t) {
 }
 
 void LexEnvelope(Cursor& c, SLexeme& t) {
+    const WordTable& words = EnvelopeWords();
     while (c.pos < c.n) {
         int ch = c.At(c.pos);
+        if (words.plain[ch]) {
+            c.TakeWord(t, words);
+            continue;
+        }
         if (ch == ' ') {
             ++c.pos;
             if (!t.Empty()) return Finish(t, TK_WORD);
@@ -293,8 +340,13 @@ bool LexHeaderCR(Cursor& c, SLexeme& t) {
 }
 
 void LexHeader(Cursor& c, SLexeme& t) {
+    const WordTable& words = HeaderWords();
     while (c.pos < c.n) {
         int ch = c.At(c.pos);
+        if (words.plain[ch]) {
+            c.TakeWord(t, words);
+            continue;
+        }
         if (ch == ' ' || ch == '\t') {
             ++c.pos;
             if (!t.Empty()) return Finish(t, TK_WORD);

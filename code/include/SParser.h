@@ -66,7 +66,7 @@ public:
 protected:
     int32_t position;          // next character to read
     int32_t previousPosition;  // position before the last token
-    int32_t scanState;         // 0, or the construct being scanned (SCAN_*)
+    int32_t scanState;         // 0; 0x100 quoted string, 0x200 comment, 0x300 literal
 };
 
 class S821Parser : public SParser {
