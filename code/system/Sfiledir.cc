@@ -2,8 +2,8 @@
 //
 // Thin wrappers over POSIX calls that take SString paths and report failure as false,
 // -1 or an undefined result, leaving errno for the caller.  Whole files are read with
-// one read() and written through one mapping.  MapFileWrite and CopyFile remove what they could not
-// complete.  The only output is RemoveFileLogged's line on std::clog.
+// one read() and written through one mapping; MapFileWrite and CopyFile remove what
+// they could not complete.  The only output is RemoveFileLogged's line on std::clog.
 #include "Sfiledir.h"
 
 #include <dirent.h>
