@@ -14,7 +14,7 @@
 namespace quillbox_text {
 namespace {
 
-constexpr std::size_t kGrain = 16;
+constexpr std::size_t kGrain = 8;
 constexpr std::size_t kMaxSize = 512;
 constexpr int kClasses = kMaxSize / kGrain;
 constexpr int kDepth = 256;
