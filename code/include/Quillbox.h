@@ -32,5 +32,8 @@
 #include "Sdbfile.h"
 #include "SBTree.h"
 #include "SObjectDB.h"
+#include "SAccount.h"
+#include "SAliasDB.h"
+#include "Ssetup.h"
 
 #endif
