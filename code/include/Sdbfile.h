@@ -20,8 +20,10 @@
 // closing that descriptor releases it.  All handles of one process on one file share
 // one such lock with counts of their readers and writers, so two handles neither drop
 // nor block each other, and a handle's private page cache is reopened whenever another
-// handle changed the file since it last looked.  Writes made by another handle while
-// a handle holds an SBTree write lock are not seen by it: one writer per file at a time.
+// handle changed the file since it last looked.  (An SBTree write session does not
+// sync each write: other handles, even in this process, see it after UnlockWrite.)
+// Two processes that both hold a shared lock and then both ask for the exclusive one
+// wait for each other for ever; take the write lock first when a write may follow.
 #ifndef QUILLBOX_SDBFILE_H
 #define QUILLBOX_SDBFILE_H
 
