@@ -99,6 +99,24 @@ TEST(Base64, DecodeIgnoresLineBreaksAndForeignBytes) {
     EXPECT_EQ(Std(DecodeBase64(Bytes(oneLine))), plain);
 }
 
+TEST(Base64, LongTextWithGroupsAcrossInternalSlices) {
+    // The decoder works through long text in slices of some thousand characters;
+    // junk shifts the groups so that they straddle the slice edges.
+    std::mt19937 rng(3);
+    std::string plain = RandomBytes(rng, 100000);
+    std::string text = Std(EncodeBase64(Bytes(plain)));
+    for (int shift = 0; shift < 6; ++shift) {
+        ASSERT_EQ(Std(DecodeBase64(Bytes(std::string(shift, '*') + text))), plain) << shift;
+    }
+    // A padded group ending the text wherever it falls, also at a slice edge.
+    for (int junk = 10900; junk < 10940; ++junk) {
+        std::string padded = std::string(junk, '.') + "Zg==Zm9v";
+        ASSERT_EQ(Std(DecodeBase64(Bytes(padded))), "f") << junk;
+        std::string split = std::string(junk, '.') + "Z" + std::string(junk, '\n') + "m9v";
+        ASSERT_EQ(Std(DecodeBase64(Bytes(split))), "foo") << junk;
+    }
+}
+
 TEST(Base64, MalformedText) {
     const struct {
         std::string encoded;
