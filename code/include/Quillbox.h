@@ -34,6 +34,7 @@
 #include "SObjectDB.h"
 #include "SAccount.h"
 #include "SAliasDB.h"
+#include "Ssecurity.h"
 #include "Ssetup.h"
 
 #endif
