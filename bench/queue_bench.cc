@@ -91,8 +91,10 @@ void BM_ControlWriteRead(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-// open, write, [fdatasync,] close, rename: the least a crash-safe replacement costs.
-void BareWriteRename(benchmark::State& state, bool sync) {
+// open, write, [fdatasync,] close, rename: the least a crash-safe replacement costs;
+// with `readBack`, also open, read and close the file again, the least that reading the
+// control file back costs.
+void BareWriteRename(benchmark::State& state, bool sync, bool readBack = false) {
     int where = static_cast<int>(state.range(0));
     const std::string bytes = TypicalBytes();
     static bool noted = false;
@@ -110,16 +112,25 @@ void BareWriteRename(benchmark::State& state, bool sync) {
         if (sync && ok) ok = fdatasync(fd) == 0;
         if (fd >= 0) close(fd);
         if (!ok || rename(temp.c_str(), path.c_str()) != 0) state.SkipWithError("write failed");
+        if (readBack) {
+            char buf[4096];
+            int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (in < 0 || read(in, buf, sizeof buf) != static_cast<ssize_t>(bytes.size()))
+                state.SkipWithError("read failed");
+            if (in >= 0) close(in);
+        }
     }
     state.SetItemsProcessed(state.iterations());
 }
 
 void BM_BareWriteSyncRename(benchmark::State& state) { BareWriteRename(state, true); }
 void BM_BareWriteRename(benchmark::State& state) { BareWriteRename(state, false); }
+void BM_BareWriteSyncRenameRead(benchmark::State& state) { BareWriteRename(state, true, true); }
 
 BENCHMARK(BM_ControlWriteRead)->Arg(0)->Arg(1);
 BENCHMARK(BM_BareWriteSyncRename)->Arg(0)->Arg(1);
 BENCHMARK(BM_BareWriteRename)->Arg(0)->Arg(1);
+BENCHMARK(BM_BareWriteSyncRenameRead)->Arg(0)->Arg(1);
 
 struct Registration {
     Registration() {
@@ -127,6 +138,10 @@ struct Registration {
                   "BM_ControlWriteRead/0", "BM_BareWriteSyncRename/0", 2.0);
         RatioPair("SControl write+read vs open/write/fdatasync/rename, shm",
                   "BM_ControlWriteRead/1", "BM_BareWriteSyncRename/1", 2.0);
+        RatioPair("SControl write+read vs synced write/rename + read back, disk",
+                  "BM_ControlWriteRead/0", "BM_BareWriteSyncRenameRead/0", 2.0);
+        RatioPair("SControl write+read vs synced write/rename + read back, shm",
+                  "BM_ControlWriteRead/1", "BM_BareWriteSyncRenameRead/1", 2.0);
         RatioPair("SControl write+read vs unsynced open/write/rename, disk",
                   "BM_ControlWriteRead/0", "BM_BareWriteRename/0");
         RatioPair("SControl write+read vs unsynced open/write/rename, shm",

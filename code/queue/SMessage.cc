@@ -101,9 +101,8 @@ SField::~SField() = default;
 bool SField::Read() {
     errorCode = 0;
     if (filename.Length() == 0) return false;
-    // Checked first because opening a FIFO to read it would wait for a writer: a
-    // stray FIFO under a control file's name must fail the read, not hang the module.
-    if (!IsRegular(filename)) return false;
+    // MapFileRead refuses anything but a regular file without blocking, so a stray
+    // FIFO under a control file's name fails the read instead of hanging the module.
     SString text = MapFileRead(filename);
     if (!text.Defined()) return false;
     text >> *this;
