@@ -2,8 +2,8 @@
 //
 // Whole message bodies and attachments pass through the encoders, so they size
 // their result once and fill it through a small stack buffer.  MD5 hands the
-// string's own bytes to libmd without copying them.  The
-// pseudo-random generator is seeded by a static object when the program loads.
+// string's own bytes to libmd without copying them.  The pseudo-random generator is
+// seeded by a static object when the program loads.
 #include "Smisc.h"
 
 #include <unistd.h>
@@ -30,7 +30,7 @@ constexpr int kLineChars = kLineGroups * 4;
 constexpr long kLargestResult = 1L << 29;
 
 // Decoding table values besides 0..63.
-constexpr unsigned char kPad = 64;     // "=": value 0 inside a group, ends the text last
+constexpr unsigned char kPad = 64;     // "=": 0 as a value; fourth in a group, the end
 constexpr unsigned char kSkip = 0xFF;  // outside the alphabet: dropped
 
 // Built at compile time, so decoding works even from other static initialisers.
