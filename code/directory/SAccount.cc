@@ -8,14 +8,7 @@
 
 #include "SIdentifier.h"
 #include "Sdbfile.h"
-// TEMPORARY until the password functions land: their declarations.
-#if __has_include("Ssecurity.h")
 #include "Ssecurity.h"
-#else
-SString StringCopy(const SString& password);
-bool StringComp(const SString& password, const SString& stored);
-SString Scramble(const SString& value, unsigned mode);
-#endif
 
 // ---- the vocabulary ---------------------------------------------------------------------
 

@@ -21,17 +21,8 @@
 #include "SAccount.h"
 #include "SString.h"
 #include "SStringList.h"
-
-// TEMPORARY: the account code links only once the password functions exist.
-#if __has_include("Ssecurity.h")
 #include "Ssecurity.h"
-#define QB_ACCOUNT_TESTS 1
-#elif defined(QB_ADMIN_DEV_SHIM)
-SString StringCopy(const SString& password);
-bool StringComp(const SString& password, const SString& stored);
-SString Scramble(const SString& value, unsigned mode);
-#define QB_ACCOUNT_TESTS 1
-#endif
+
 
 namespace accttest {
 

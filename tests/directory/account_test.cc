@@ -4,8 +4,6 @@
 // concurrent writers in two processes, and damaged database files.
 #include "AccountTestTools.h"
 
-#ifdef QB_ACCOUNT_TESTS
-
 #include <gtest/gtest.h>
 
 #include <map>
@@ -533,5 +531,3 @@ TEST(AccountDamage, NoDatabaseAtAll) {
     EXPECT_FALSE(db.GetLocalMailDomains().Defined());
     EXPECT_FALSE(IsPostmasterForwardee(S("Postmaster")));
 }
-
-#endif
