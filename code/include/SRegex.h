@@ -28,6 +28,13 @@
 //    "\>" (word characters: letters, digits, '_').  Only a bracket that consists of
 //    exactly that text is rewritten, wherever an expression may start a bracket
 //    (not inside another bracket, not after a backslash).
+// Two limits protect the engine from expressions that would make it build an
+// enormous program (it copies a repeated operand once per required repetition):
+// stacked repetition operators ("a+?", "a**", "a{2}{3}") are refused with
+// REG_BADRPT, as the BSD engine refuses them, and an expression whose repetitions
+// would multiply to more than 20000 operand copies with REG_ESIZE.  Matching time is
+// the engine's own: back-references can make it exponential, and a failing search
+// of a pattern like "(.*)(.*)x" is quadratic in the subject's length.
 // Matching works on bytes; the library's programs run in the "C" locale.
 //
 // Two rules keep the operations from looping or losing text where an expression

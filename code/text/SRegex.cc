@@ -9,11 +9,14 @@
 
 #include <regex.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -32,29 +35,26 @@ bool At(const SString& s, int i, const char* text, int n) {
     return s.Length() - i >= n && std::memcmp(s.Chars() + i, text, n) == 0;
 }
 
-// Copies a bracket expression that starts at `i` (just after its '['), up to and
-// including its closing ']'.  Returns the index after it (the length when the
-// bracket is unterminated; the engine then reports the error).
-int CopyBracket(const SString& pattern, int i, std::string& out) {
-    const char* p = pattern.Chars();
-    int n = pattern.Length();
-    if (i < n && p[i] == '^') out += p[i++];
-    if (i < n && p[i] == ']') out += p[i++];
+// Finds the end of a bracket expression whose '[' is just before `i`: the index after
+// its closing ']' (the length when it is unterminated; the engine then reports the
+// error).  The bytes read are appended to `out` when it is given.
+int BracketEnd(const char* p, int n, int i, std::string* out) {
+    int start = i;
+    if (i < n && p[i] == '^') ++i;
+    if (i < n && p[i] == ']') ++i;
     while (i < n) {
         char c = p[i++];
-        out += c;
-        if (c == ']') return i;
+        if (c == ']') break;
         if (c == '[' && i < n && (p[i] == ':' || p[i] == '.' || p[i] == '=')) {
             // A class, collating symbol or equivalence class: the ']' of its closing
             // ":]" (".]", "=]") does not end the bracket.
             char kind = p[i];
             int j = i + 1;
             while (j + 1 < n && !(p[j] == kind && p[j + 1] == ']')) ++j;
-            int stop = j + 1 < n ? j + 2 : n;
-            out.append(p + i, stop - i);
-            i = stop;
+            i = j + 1 < n ? j + 2 : n;
         }
     }
+    if (out) out->append(p + start, i - start);
     return i;
 }
 
@@ -79,13 +79,128 @@ std::string TranslateForEngine(const SString& pattern) {
             i += kWordBracketLen;
         } else if (c == '[') {
             out += c;
-            i = CopyBracket(pattern, i, out);
+            i = BracketEnd(p, n, i, &out);
         } else {
             out += c;
         }
     }
     return out;
 }
+
+// Refuses, before the engine sees them, the expressions that would make it build an
+// enormous program.  glibc copies a repeated operand once per required repetition
+// ("a{3}" is three copies, "a+" two), so nested repetitions multiply and a run of
+// stacked operators ("a+++...") doubles the program at each one.  Stacked repetition
+// operators are refused with REG_BADRPT, as the engine this layer was written for
+// does; an estimated program above kMaxCopies operand copies with REG_ESIZE.
+class ShapeCheck {
+public:
+    explicit ShapeCheck(const std::string& pattern) : p(pattern) {}
+
+    int Run() {
+        while (i < p.size()) {
+            double factor = 0;
+            if (_Repetition(factor)) {
+                if (afterRepetition) return REG_BADRPT;
+                afterRepetition = true;
+                Frame& f = stack.back();
+                f.branch += f.last * (factor - 1);
+                f.last = 0;
+                if (f.branch > kMaxCopies) return REG_ESIZE;
+                continue;
+            }
+            afterRepetition = false;
+            _Structure();
+        }
+        double total = 0;
+        for (const Frame& f : stack) total += f.total + f.branch;
+        return total > kMaxCopies ? REG_ESIZE : 0;
+    }
+
+private:
+    static constexpr double kMaxCopies = 20000;
+
+    struct Frame {
+        double total = 0;   // completed alternatives
+        double branch = 0;  // the alternative being read
+        double last = 0;    // size of its last operand, which a repetition copies
+    };
+
+    // A repetition operator at i: consumes it and sets how many copies it makes.
+    bool _Repetition(double& factor) {
+        char c = p[i];
+        if (c == '*' || c == '?')
+            factor = 1;
+        else if (c == '+')
+            factor = 2;
+        else if (c != '{' || !_Interval(factor))
+            return false;
+        if (c != '{') ++i;
+        return true;
+    }
+
+    // "{m}", "{m,}", "{m,n}" or "{,n}" at i; consumed when well formed.
+    bool _Interval(double& factor) {
+        size_t j = i + 1;
+        double low = _Number(j), high = low;
+        bool comma = j < p.size() && p[j] == ',';
+        if (comma) high = _Number(++j);
+        if (j >= p.size() || p[j] != '}' || (low < 0 && high < 0)) return false;
+        factor = std::max({1.0, low + (comma && high < 0 ? 1 : 0), high});
+        i = j + 1;
+        return true;
+    }
+
+    // Decimal digits at j (consumed), or -1 when there are none.
+    double _Number(size_t& j) {
+        if (j >= p.size() || !std::isdigit(static_cast<unsigned char>(p[j]))) return -1;
+        double n = 0;
+        while (j < p.size() && std::isdigit(static_cast<unsigned char>(p[j])))
+            n = std::min(n * 10 + (p[j++] - '0'), 1e9);
+        return n;
+    }
+
+    // Groups, alternatives and operands.
+    void _Structure() {
+        char c = p[i];
+        if (c == '(') {
+            stack.emplace_back();
+            ++i;
+        } else if (c == ')' && stack.size() > 1) {
+            double inner = stack.back().total + stack.back().branch + 1;
+            stack.pop_back();
+            _Operand(inner);
+            ++i;
+        } else if (c == '|') {
+            Frame& f = stack.back();
+            f.total += f.branch;
+            f.branch = f.last = 0;
+            ++i;
+        } else {
+            _Operand(1);
+            if (c == '\\')
+                i += 2;
+            else if (c == '[')
+                i = _BracketEnd();
+            else
+                ++i;
+        }
+    }
+
+    void _Operand(double size) {
+        stack.back().branch += size;
+        stack.back().last = size;
+    }
+
+    size_t _BracketEnd() {
+        return BracketEnd(p.data(), static_cast<int>(p.size()), static_cast<int>(i) + 1, nullptr);
+    }
+
+    const std::string& p;
+    size_t i = 0;
+    bool afterRepetition = false;
+    std::vector<Frame> stack = std::vector<Frame>(1);
+};
 
 // re_compile_pattern reports failure as the engine's message; find its code.
 int ErrorCodeOf(const char* message) {
@@ -156,7 +271,9 @@ int SRegex::Set(const SString& pattern, const char* options) {
     ClearPairs(engine->pairs);
     if (pattern.Length() == 0) return status = REG_BADPAT;  // glibc would match everywhere
     bool icase = options && std::strchr(options, 'i');
-    status = CompileEngine(&engine->rx, TranslateForEngine(pattern), icase);
+    std::string text = TranslateForEngine(pattern);
+    status = ShapeCheck(text).Run();
+    if (status == 0) status = CompileEngine(&engine->rx, text, icase);
     engine->compiled = status == 0;
     return status;
 }

@@ -221,6 +221,49 @@ TEST(SRegexEngine, WordBrackets) {
     EXPECT_FALSE(inside.OK()) << "not a word bracket inside another bracket";
 }
 
+TEST(SRegexEngine, RefusesExpressionsThatWouldExplode) {
+    // Stacked repetition operators would double the compiled program at each one.
+    const char* stacked[] = {"a++", "a*?", "a+?", "a??", "(ab)*+", "a{2}{3}", "a{2}*", "x*{1,2}"};
+    for (const char* p : stacked) {
+        SRegex rx{SString(p)};
+        EXPECT_GT(rx.Status(), 0) << p;
+        EXPECT_FALSE(rx.HasMatch(SString("aaaa"))) << p;
+    }
+    SRegex many(Bytes("a" + std::string(60, '+')));
+    EXPECT_GT(many.Status(), 0);
+    EXPECT_FALSE(SString("aaa").HasMatch(SString("a*?"))) << "a lazy quantifier is refused too";
+
+    // Nested counted repetitions multiply.
+    const char* huge[] = {"((a{100}){100}){100}", "(a{200}){200}", "(((((x{9}){9}){9}){9}){9})"};
+    for (const char* p : huge) EXPECT_GT(SRegex(SString(p)).Status(), 0) << p;
+
+    // Ordinary repetitions, nested ones and counts stay usable.
+    const struct {
+        const char* pattern;
+        const char* subject;
+        const char* match;
+    } fine[] = {
+        {"(a+)+b", "xaab", "[aab][aa]"},
+        {"a{1,3}", "aaaa", "[aaa]"},
+        {"x{,2}y", "xxxy", "[xxy]"},
+        {"[0-9]{1,3}(\\.[0-9]{1,3}){3}", "ip 10.0.0.1", "[10.0.0.1][.1]"},
+        {"(a|b)*c?d{2,}", "abcdd", "[abcdd][b]"},
+        {"a\\+\\+", "a++", "[a++]"},
+        {"[+*?]+", "x+*?", "[+*?]"},
+        {"(a{100}){10}", "a", ""},
+    };
+    for (const auto& c : fine) {
+        SRegex rx{SString(c.pattern)};
+        ASSERT_TRUE(rx.OK()) << c.pattern;
+        if (*c.match) {
+            EXPECT_EQ(Items(rx.Match(SString(c.subject))), c.match) << c.pattern;
+        }
+    }
+    SRegex thousand(SString("^(a{100}){10}$"));
+    EXPECT_TRUE(thousand.HasMatch(Bytes(std::string(1000, 'a'))));
+    EXPECT_FALSE(thousand.HasMatch(Bytes(std::string(999, 'a'))));
+}
+
 // ---- SRegex life cycle and matching ------------------------------------------------
 
 TEST(SRegex, StatusCopiesAndDebug) {
