@@ -51,16 +51,18 @@ struct SdbSharedLock {
     short held;  // F_UNLCK, F_RDLCK or F_WRLCK: what the kernel holds for us
     int users;   // handles attached
     unsigned generation;
+    unsigned long writes;  // writes made visible by this process's handles
 };
+
+unsigned sdbForkGeneration = 0;
 
 namespace {
 
-unsigned forkGeneration = 0;
 std::vector<SdbSharedLock*>* lockTable = nullptr;
 
 // In a forked child the inherited descriptions are the parent's: forget them.
 void ForgetLocksAfterFork() {
-    ++forkGeneration;
+    ++sdbForkGeneration;
     if (!lockTable) return;
     for (SdbSharedLock* entry : *lockTable) {
         if (entry->fd >= 0) ::close(entry->fd);
@@ -213,7 +215,7 @@ bool SdbHandle::Open(const SString& newPath, int newFlags, int newPermissions, S
     flags = newFlags;
     permissions = newPermissions;
     type = newType;
-    generation = forkGeneration;
+    generation = sdbForkGeneration;
     int fd = OpenLockDescriptor(path);
     for (int attempt = 0; fd < 0 && errno == ENOENT && (flags & O_CREAT) && attempt < 3;
          ++attempt) {
@@ -260,12 +262,16 @@ bool SdbHandle::_OpenLibrary() {
         _CloseLibrary();
         return false;
     }
+    dbFd = fd;
+    fresh = readHolds + writeHolds > 0;
+    seenWrites = lock->writes;
     return true;
 }
 
 void SdbHandle::_CloseLibrary() {
     db->close(db);
     db = nullptr;
+    dbFd = -1;
 }
 
 // ---- the process-wide lock table -----------------------------------------------------
@@ -278,14 +284,14 @@ bool SdbHandle::_Attach(int lockFd) {
     }
     for (SdbSharedLock* entry : LockTable()) {
         if (entry->dev == st.st_dev && entry->ino == st.st_ino &&
-            entry->generation == forkGeneration && entry->fd >= 0) {
+            entry->generation == sdbForkGeneration && entry->fd >= 0) {
             ::close(lockFd);
             entry->users++;
             lock = entry;
             return true;
         }
     }
-    lock = new SdbSharedLock{st.st_dev, st.st_ino, lockFd, 0, 0, F_UNLCK, 1, forkGeneration};
+    lock = new SdbSharedLock{st.st_dev, st.st_ino, lockFd, 0, 0, F_UNLCK, 1, sdbForkGeneration, 0};
     LockTable().push_back(lock);
     return true;
 }
@@ -325,22 +331,23 @@ void SdbHandle::_Release(bool write) {
         readHolds--;
         entry.readers--;
     }
+    if (readHolds + writeHolds == 0) fresh = false;
     short wanted = entry.writers > 0 ? F_WRLCK : entry.readers > 0 ? F_RDLCK : F_UNLCK;
     // Going down (exclusive to shared, or to nothing) never waits.
     if (wanted != entry.held && entry.fd >= 0 && SetOfdLock(entry.fd, wanted, false))
         entry.held = wanted;
 }
 
-bool SdbHandle::_Ready() {
-    if (_ForgetIfInherited()) return Open(path, flags, permissions, type);
-    return db != nullptr;
-}
-
 bool SdbHandle::_ForgetIfInherited() {
-    if (generation == forkGeneration || (!db && !lock)) return false;
+    if (generation == sdbForkGeneration || (!db && !lock)) {
+        generation = sdbForkGeneration;
+        return false;
+    }
     // The library's handle and the lock entry are the parent's; closing the handle
     // here would flush the parent's cache into the file.  The handle is abandoned.
     db = nullptr;
+    dbFd = -1;
+    fresh = false;
     if (lock && --lock->users <= 0) DropEntry(lock);
     lock = nullptr;
     readHolds = writeHolds = 0;
@@ -380,14 +387,22 @@ bool SdbHandle::Unlock(bool write) {
 
 bool SdbHandle::Unlock() { return Unlock(true) || Unlock(false); }
 
+// While this handle has held a lock ever since its last check, no other process can
+// have written; a handle of this process that wrote has counted it in the entry.
 bool SdbHandle::Refresh() {
     if (_ForgetIfInherited()) return Open(path, flags, permissions, type);
     if (!db) return false;
+    bool held = readHolds + writeHolds > 0;
+    if (held && fresh && seenWrites == lock->writes) return true;
     SdbStamp now;
     if (!_TakeStamp(now)) return false;
-    if (now == stamp) return true;
+    if (now == stamp) {
+        fresh = held;
+        seenWrites = lock->writes;
+        return true;
+    }
     _CloseLibrary();
-    bool unlocked = readHolds == 0 && writeHolds == 0;
+    bool unlocked = !held;
     if (unlocked && !_Acquire(false)) return false;
     bool reopened = _OpenLibrary();
     if (unlocked) _Release(false);
@@ -409,6 +424,7 @@ void SdbHandle::_MarkWritten() {
         _TakeStamp(now);
     }
     stamp = now;
+    seenWrites = ++lock->writes;  // our own write: our cache already holds it
 }
 
 // ---- records -------------------------------------------------------------------------
@@ -420,6 +436,39 @@ int SdbHandle::Get(const SString& key, SString& value) {
     int result = Found(db->get(db, &k, &d, 0));
     if (result == 0 && !FromDbt(d, value)) return -1;
     return result;
+}
+
+int SdbHandle::Get(const SString& prefix, const SString& name, SString& value) {
+    const char* data = nullptr;
+    int size = 0;
+    int result = GetView(prefix, name, data, size);
+    if (result == 0) value = SString(data, size);
+    return result;
+}
+
+int SdbHandle::GetView(const SString& prefix, const SString& name, const char*& data,
+                       int& size) {
+    if (!_Ready()) return -1;
+    char small[256];
+    std::string large;
+    size_t n = static_cast<size_t>(prefix.Length()) + static_cast<size_t>(name.Length());
+    char* key = small;
+    if (n > sizeof small) {
+        large.resize(n);
+        key = &large[0];
+    }
+    std::memcpy(key, prefix.Chars(), prefix.Length());
+    std::memcpy(key + prefix.Length(), name.Chars(), name.Length());
+    DBT k, d;
+    k.data = key;
+    k.size = n;
+    std::memset(&d, 0, sizeof d);
+    int result = Found(db->get(db, &k, &d, 0));
+    if (result != 0) return result;
+    if (d.size > static_cast<size_t>(INT_MAX)) return -1;
+    data = static_cast<const char*>(d.data);
+    size = static_cast<int>(d.size);
+    return 0;
 }
 
 int SdbHandle::Put(const SString& key, const SString& value) {
@@ -460,4 +509,4 @@ int SdbHandle::Sync() {
     return result == 0 ? 0 : -1;
 }
 
-int SdbHandle::Fd() { return _Ready() ? db->fd(db) : -1; }
+int SdbHandle::Fd() { return _Ready() ? dbFd : -1; }

@@ -17,6 +17,9 @@
 struct __db;  // the library's handle (DB in its 1.85 header), kept out of our headers
 struct SdbSharedLock;
 
+// Counts the forks this process has gone through (see SdbHandle.cc).
+extern unsigned sdbForkGeneration;
+
 // The whole-file lock flag of the open flags: with it the file is locked as a whole
 // before the library reads its header, and stays locked until Close.
 constexpr int DbLockFlag = 1 << 29;
@@ -65,6 +68,10 @@ public:
 
     // Record operations.  Get/Seq: 0 found, 1 missing, -1 error.  Put/Del: 0 success.
     int Get(const SString& key, SString& value);
+    // The record whose key is prefix + name, without building the key as a string.
+    int Get(const SString& prefix, const SString& name, SString& value);
+    // The same without a copy: the bytes stay valid until the next call of this handle.
+    int GetView(const SString& prefix, const SString& name, const char*& data, int& size);
     int Put(const SString& key, const SString& value);
     int Del(const SString& key);
     // first: position at the smallest key not less than `key`; else the next record.
@@ -85,7 +92,11 @@ private:
     bool _TakeStamp(SdbStamp& into) const;
     void _MarkWritten();
     bool _ForgetIfInherited();
-    bool _Ready();
+    bool _Ready() {
+        if (generation != sdbForkGeneration && _ForgetIfInherited())
+            return Open(path, flags, permissions, type);
+        return db != nullptr;
+    }
 
     __db* db = nullptr;
     SdbSharedLock* lock = nullptr;
@@ -98,6 +109,9 @@ private:
     bool longLock = false;    // the open's whole-file lock is among the holds
     bool longWrite = false;
     bool dirty = false;       // written since the last sync
+    bool fresh = false;       // checked while holding a lock held ever since
+    unsigned long seenWrites = 0;  // the process's write count at that check
+    int dbFd = -1;
     unsigned generation = 0;  // fork generation of the open
     SdbStamp stamp;
 };

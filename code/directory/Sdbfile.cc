@@ -191,12 +191,24 @@ bool Sdbfile::Unlock() {
 // ---- values --------------------------------------------------------------------------
 
 SStringList Sdbfile::Get(const SString& name) {
-    if (name.Length() == 0 || !handle->IsOpen() || handle->Fd() < 0) return SStringList();
+    if (name.Length() == 0 || handle->Fd() < 0) return SStringList();
     if (!_LockOp(false)) return SStringList();
-    SString data;
-    bool found = _ReadRecord(_Key(name), data);
+    SStringList list = _ReadList(name);
     _UnlockOp(false);
-    return found ? _Decode(data) : SStringList();
+    return list;
+}
+
+// Decodes straight from the library's buffer unless the record is a chunk head.
+SStringList Sdbfile::_ReadList(const SString& name) {
+    const char* bytes = nullptr;
+    int size = 0;
+    if (handle->GetView(currentKey, name, bytes, size) != 0) return SStringList();
+    if (size > 0 && bytes[0] == 'X') {
+        SString data;
+        return _ReadRecord(name, data) ? _Decode(data) : SStringList();
+    }
+    SFixedString view(bytes, size);
+    return _Decode(SString(view));
 }
 
 SStringList Sdbfile::Values() { return Get(ValuesName()); }
@@ -210,9 +222,13 @@ bool Sdbfile::Set(const SString& name, const SStringList& list) {
     SStringList names;
     bool writeNames = false;
     if (name != KeysName() && name != ValuesName()) {
-        names = Values();
-        writeNames = !names.Contains(name);
-        if (writeNames) names.Push(name);
+        SString packed;
+        if (!_ReadRecord(ValuesName(), packed)) packed = SString();
+        writeNames = !_PackedHas(packed, name);
+        if (writeNames) {
+            names = _Decode(packed);
+            names.Push(name);
+        }
     }
     bool ok = _WriteRecord(_Key(name), _Encode(list));
     if (ok && writeNames) ok = _WriteRecord(_Key(ValuesName()), _Encode(names));
@@ -274,24 +290,29 @@ bool Sdbfile::RecursiveDeleteKey(const SString& parentPath, const SString& name)
 
 // ---- records and chunks --------------------------------------------------------------
 
+// A head is "X", the chunk count in decimal, then the chunks' base name.
+void Sdbfile::_ParseHead(const SString& head, SString& base, int& count) {
+    int at = 1;
+    long long n = 0;
+    ReadDecimal(head.Chars(), head.Length(), at, INT_MAX, n);
+    count = static_cast<int>(n);
+    base = head.Segment(at, head.Length() - at);
+}
+
 bool Sdbfile::_ReadHead(const SString& key, SString& base, int& count) {
     SString data;
     if (handle->Get(key, data) != 0 || data.Length() == 0 || data[0] != 'X') return false;
-    int at = 1;
-    long long n = 0;
-    ReadDecimal(data.Chars(), data.Length(), at, INT_MAX, n);
-    count = static_cast<int>(n);
-    base = data.Segment(at, data.Length() - at);
+    _ParseHead(data, base, count);
     return true;
 }
 
 // The record's data with its chunks joined; a missing chunk ends the joining.
-bool Sdbfile::_ReadRecord(const SString& key, SString& data) {
-    if (handle->Get(key, data) != 0) return false;
+bool Sdbfile::_ReadRecord(const SString& name, SString& data) {
+    if (handle->Get(currentKey, name, data) != 0) return false;
     if (data.Length() == 0 || data[0] != 'X') return true;
     SString base;
     int count = 0;
-    _ReadHead(key, base, count);
+    _ParseHead(data, base, count);
     SString joined("");
     for (int i = 1; i <= count; ++i) {
         SString chunk;
@@ -373,6 +394,21 @@ SString Sdbfile::_Pack(const SStringList& list) {
         out += item;
     });
     return out;
+}
+
+// Whether the decoded list would contain `name`, without decoding a text-encoded list:
+// there every element follows a zero byte and holds none, so a whole element equal to
+// a non-empty name is the zero byte and the name, then a zero byte or the end.
+bool Sdbfile::_PackedHas(const SString& data, const SString& name) {
+    if (data.Length() == 0 || data[0] != 0 || name.Length() == 0 || name.Index('\0') >= 0)
+        return _Decode(data).Contains(name);
+    SString zero("", 1);
+    SString element = zero + name;
+    if (data.Length() >= element.Length() &&
+        std::memcmp(data.Chars() + data.Length() - element.Length(), element.Chars(),
+                    element.Length()) == 0)
+        return true;  // the last element
+    return data.Index(element + zero) >= 0;
 }
 
 SString Sdbfile::_Encode(const SStringList& list) {

@@ -99,7 +99,10 @@ private:
     bool _Reopen(const SString& path, int mode);
     bool _CreateChain();
     SString _Key(const SString& name) const { return currentKey + name; }
-    bool _ReadRecord(const SString& key, SString& data);
+    bool _ReadRecord(const SString& name, SString& data);
+    SStringList _ReadList(const SString& name);
+    static void _ParseHead(const SString& head, SString& base, int& count);
+    static bool _PackedHas(const SString& data, const SString& name);
     bool _ReadHead(const SString& key, SString& base, int& count);
     bool _WriteRecord(const SString& key, const SString& data);
     void _DeleteChunks(const SString& base, int from, int to);

@@ -258,6 +258,10 @@ TEST(SdbfileValues, NamesAreAppendedOnceAndAnExistingNameDoesNotRewriteTheList) 
     EXPECT_FALSE(store.DeleteValue("zz"));
     EXPECT_TRUE(store.DeleteValue("b"));
     EXPECT_EQ(Items(store.Values()), (std::vector<std::string>{"a", "c"}));
+    // Names that are prefixes or tails of listed names are names of their own.
+    for (const char* name : {"xc", "x", "x", "c", "xc", "cx"})
+        ASSERT_TRUE(store.Set(name, ListOf({"v"})));
+    EXPECT_EQ(Items(store.Values()), (std::vector<std::string>{"a", "c", "xc", "x", "cx"}));
 }
 
 // ---- keys ----------------------------------------------------------------------------
