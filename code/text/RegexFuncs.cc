@@ -1,11 +1,9 @@
 // The pattern operations of SString (M, HasMatch, S, Split) and SStringList (Grep),
 // the replacement expansion they share, and the cache of compiled patterns.
-//
-// Patterns given as text are Perl syntax.  The router and list code call these with
-// literal patterns for every message, so successfully compiled patterns are kept in
-// a small per-process cache keyed by pattern bytes and case option; a pattern that
-// fails to convert or compile is never cached, so its report is written on every
-// call.  Processes are single-threaded; the cache is not locked.
+// Text patterns (Perl syntax) arrive as literals on every message, so compiled ones
+// are kept in a small per-process cache keyed by pattern bytes and case option; a
+// pattern that fails is never cached, so its report comes on every call.  Processes
+// are single-threaded; the cache is not locked.
 #include <cstring>
 #include <iostream>
 #include <list>
