@@ -3,7 +3,7 @@
 #
 #   make test   unit tests, the same tests under ASan+UBSan, and a short run of
 #               every fuzz target
-#   make demo   the main job (see README.md)
+#   make demo   the main job: builds quillbox-admin and runs scripts/demo (README.md)
 #   make bench  build and run the benchmarks, printing their comparison tables
 
 JOBS ?= $(shell nproc)
@@ -42,7 +42,10 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	bash bench/run-all build-bench
 
-demo: bench
+demo: deps
+	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS) --target quillbox-admin
+	bash scripts/demo build
 
 clean:
 	rm -rf build build-asan build-fuzz build-bench

@@ -82,6 +82,11 @@ SStringList ChannelTargets(const SStringList& values) {
     return targets;
 }
 
+// "1 alias", "3 aliases".
+SString Counted(int n, const char* one, const char* many) {
+    return SString(n) + " " + (n == 1 ? one : many) + "\n";
+}
+
 AdminResult Done(const SString& text, const SString& json) {
     AdminResult result;
     result.text = text;
@@ -633,7 +638,7 @@ AdminResult AdminListAccounts() {
                        .Bool("locked", account.IsLocked()).Bool("list", account.IsListAcct())
                        .Bool("remote", account.IsRemoteAcct()).Text());
     });
-    text += SString(uids.Count()) + " accounts\n";
+    text += Counted(uids.Count(), "account", "accounts");
     return Done(text, JsonObject().Bool("ok", true).Raw("accounts", JsonArray(items)).Text());
 }
 
@@ -741,7 +746,7 @@ AdminResult AdminListAliases() {
         text += shown + " -> " + targets.Join(", ") + "\n";
         items.Push(JsonObject().Str("address", shown).List("targets", targets).Text());
     });
-    text += SString(names.Count()) + " aliases\n";
+    text += Counted(names.Count(), "alias", "aliases");
     return Done(text, JsonObject().Bool("ok", true).Raw("aliases", JsonArray(items)).Text());
 }
 
@@ -795,6 +800,6 @@ AdminResult AdminListDomains() {
     SStringList domains = SAccountDB().GetLocalMailDomains();
     if (!domains.Defined()) domains.Reset();
     SString text = domains.Count() > 0 ? domains.Join("\n") + "\n" : SString("");
-    text += SString(domains.Count()) + " local mail domains\n";
+    text += Counted(domains.Count(), "local mail domain", "local mail domains");
     return Done(text, JsonObject().Bool("ok", true).List("domains", domains).Text());
 }

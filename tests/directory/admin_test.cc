@@ -233,7 +233,7 @@ TEST(AdminCli, OperatorSession) {
     EXPECT_TRUE(Has(alias.out, "-> alias")) << alias.out;
     EXPECT_TRUE(Has(alias.out, "bob@example.org"));
     EXPECT_EQ(Admin({"alias", "list"}).out,
-              "sales@example.org -> alice@example.org, bob@example.org\n1 aliases\n");
+              "sales@example.org -> alice@example.org, bob@example.org\n1 alias\n");
 
     // The password came from standard input and works; a lock stops it.
     SAccountBase::CloseDatabases();
