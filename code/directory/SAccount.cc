@@ -136,7 +136,18 @@ SStringList SAccountBase::_IndexLookupMultiple(int code, const SString& value) {
     return _odb.ListByAttrib(code, value);
 }
 
+namespace {
+
+// The store stays open for the life of the process; this closes it as the process
+// ends, after main, so its database handle is released like every other.
+struct StoreCloser {
+    ~StoreCloser() { SAccountBase::CloseDatabases(); }
+};
+
+}  // namespace
+
 Sdbfile* SAccountBase::_GetMTAAccounts() {
+    static StoreCloser closer;
     if (!_pdb_Accounts) _pdb_Accounts = new Sdbfile("MTA-Accounts", 0, "Quillbox");
     return _pdb_Accounts;
 }
