@@ -41,7 +41,7 @@ namespace {
 
 constexpr int Indexed = AttribIndexed;
 constexpr int Lower = AttribLowerCase | AttribIndexed;
-constexpr int Mailbox = AttribLowerCase | AttribMailbox | AttribUnique;
+constexpr int UniqueMailbox = AttribLowerCase | AttribMailbox | AttribUnique;
 constexpr int UniqueName = AttribLowerCase | AttribIndexed | AttribUnique;
 
 constexpr int AccountType = 1;
@@ -72,13 +72,13 @@ constexpr int Flag(int code) {
         return AttribLowerCase | AttribMailbox | AttribSecondWord;  // 13
     case AC_Name: return Lower;
     case AC_POP_Address: return UniqueName;
-    case AC_SMTP_Address: return Mailbox;  // 21
+    case AC_SMTP_Address: return UniqueMailbox;  // 21
     case AC_Subscribed_Lists:
     case AC_Subscribed_Lists_Immediate:
     case AC_Subscribed_Lists_Digest:
     case AC_List_Owners: return Indexed;
     case AC_List_Name: return UniqueName;
-    case AC_Remote_SMTP_Address: return Mailbox;
+    case AC_Remote_SMTP_Address: return UniqueMailbox;
     case AC_Parent_Domains: return AttribLowerCase | AttribDomain;  // 33
     case AC_Linked_Manager_Account:
     case AC_Linked_Owner_Account: return Indexed;
