@@ -261,11 +261,17 @@ TEST(AdminCli, OperatorSession) {
     ASSERT_EQ(Admin({"alias", "delete", "sales@example.org"}).status, 0);
     ASSERT_EQ(Admin({"domain", "delete", "mail.example.org"}).status, 0);
     EXPECT_EQ(Admin({"domain", "list"}).out, "example.org\nexample.net\n2 local mail domains\n");
+}
 
-    // Every report has a JSON form.
+// Every report has a JSON form, refusals included.
+TEST(AdminCli, JsonReports) {
+    TestRoot root;
+    SetUpInstallation();
+    ASSERT_EQ(Admin({"alias", "add", "sales@example.org", "alice@example.org"}).status, 0);
     for (const Strings& args : std::vector<Strings>{{"account", "show", "alice"},
                                                     {"account", "list"},
                                                     {"account", "find", "alice@example.org"},
+                                                    {"account", "find", "sales@example.org"},
                                                     {"alias", "list"},
                                                     {"domain", "list"},
                                                     {"account", "show", "nobody"}}) {
@@ -274,68 +280,32 @@ TEST(AdminCli, OperatorSession) {
         RunResult r = Admin(withJson);
         EXPECT_TRUE(IsJson(r.out)) << r.out;
     }
-    RunResult json = Admin({"--json", "account", "find", "a.liddell@EXAMPLE.net"});
+    RunResult json = Admin({"--json", "account", "find", "ALICE@example.ORG"});
     EXPECT_TRUE(Has(json.out, "\"uid\":\"alice\"")) << json.out;
     EXPECT_TRUE(Has(Admin({"account", "show", "nobody", "--json"}).out, "\"ok\":false"));
 }
 
-TEST(AdminCli, BadInputIsRefusedWithoutChange) {
-    TestRoot root;
-    SetUpInstallation();
-    struct Row {
-        Strings args;
-        const char* message;
-        std::string input;
-    };
-    const Row rows[] = {
-        {{"account", "set", "alice", "Nmae", "x"}, "unknown attribute 'Nmae'", ""},
-        {{"account", "set", "alice", "name", "x"}, "unknown attribute 'name'", ""},
-        {{"account", "set", "alice", "Password", "x"}, "never taken on the command line", ""},
-        {{"account", "set", "alice", "Raw-Password", "x"}, "never taken on the command line", ""},
-        {{"account", "set", "alice", "Type", "x"}, "kept by the database", ""},
-        {{"account", "set", "alice", "SMTP-Address", "bob@example.org"}, "already belongs to account 'bob'", ""},
-        {{"account", "set", "alice", "SMTP-Address", "alice@example.org", "not an address"},
-         "is not a mail address", ""},
-        {{"account", "set", "alice", "SMTP-Address", "a2@example.org", "A2@example.org"}, "given twice", ""},
-        {{"account", "set", "alice", "SMTP-Address", "alice@elsewhere.example"}, "not a local mail domain", ""},
-        {{"account", "set", "alice", "Mailbox-Quota", "lots"}, "not a whole number", ""},
-        {{"account", "set", "alice", "Mailbox-Quota", "99999999"}, "at most 2097151", ""},
-        {{"account", "set", "alice", "Account-Delivery", "ghost"}, "there is no account 'ghost'", ""},
-        {{"account", "set", "alice", "Parent-Domains", "bad..domain"}, "not a valid domain", ""},
-        {{"account", "set", "ghost", "Name", "x"}, "there is no account 'ghost'", ""},
-        {{"account", "show", "ghost"}, "there is no account 'ghost'", ""},
-        {{"account", "delete", "ghost"}, "there is no account 'ghost'", ""},
-        {{"account", "lock", "ghost"}, "there is no account 'ghost'", ""},
-        {{"account", "unset", "alice", "Finger-Info"}, "has no Finger-Info", ""},
-        {{"account", "delete", "Postmaster"}, "service account", ""},
-        {{"account", "add", "carol", "--address", "bob@example.org"}, "already belongs to account 'bob'", ""},
-        {{"account", "add", "carol", "--address", "carol@@example.org"}, "not a mail address", ""},
-        {{"account", "add", "carol", "--address", "<@relay:carol@example.org>"}, "not a mail address", ""},
-        {{"account", "add", "carol", "--address", "carol@example.org", "--quota", "-1"}, "not a whole number", ""},
-        {{"account", "add", "carol"}, "at least one --address", ""},
-        {{"account", "add", "alice", "--address", "x@example.org"}, "already exists", ""},
-        {{"account", "add", "Default-User", "--address", "x@example.org"}, "reserved for templates", ""},
-        {{"account", "add", "carol smith", "--address", "x@example.org"}, "must be 1 to 64", ""},
-        {{"account", "add", "carol", "--address", "c@example.org", "--password-stdin"}, "no password", ""},
-        {{"account", "add", "carol", "--address", "c@example.org", "--password-stdin"}, "is empty", "\n"},
-        {{"account", "password", "alice"}, "no password", ""},
-        {{"account", "find", "nobody@example.org"}, "no account or alias", ""},
-        {{"account", "find", "nonsense"}, "not a mail address", ""},
-        {{"alias", "add", "alice@example.org", "bob@example.org"}, "belongs to account 'alice'", ""},
-        {{"alias", "add", "loop@example.org", "LOOP@example.org"}, "cannot deliver to itself", ""},
-        {{"alias", "add", "x@example.org", "bad target"}, "not a mail address", ""},
-        {{"alias", "delete", "x@example.org"}, "is not an alias", ""},
-        {{"domain", "add", "example.org"}, "already a local mail domain", ""},
-        {{"domain", "add", "exa mple.org"}, "not a valid domain", ""},
-        {{"domain", "delete", "example.com"}, "is not a local mail domain", ""},
-    };
-    for (const Row& row : rows) {
+namespace {
+
+struct RefusalRow {
+    Strings args;
+    const char* message;
+    std::string input;
+};
+
+// Each request is refused with status 1, its reason on standard error and nothing on
+// standard output.
+void ExpectRefusals(const std::vector<RefusalRow>& rows) {
+    for (const RefusalRow& row : rows) {
         RunResult r = Admin(row.args, row.input);
         EXPECT_EQ(r.status, 1) << row.message << ": " << r.err;
         EXPECT_TRUE(Has(r.err, row.message)) << row.message << " / " << r.err;
         EXPECT_EQ(r.out, "") << row.message;
     }
-    // Nothing changed: alice and bob as they were, with their index entries, no carol.
+}
+
+// alice and bob as SetUpInstallation made them, with their index entries; no carol.
+void ExpectUnchanged() {
     EXPECT_EQ(AttrOf("alice", "SMTP-Address"), "alice@example.org");
     EXPECT_EQ(AttrOf("alice", "Name"), "Alice Liddell");
     EXPECT_EQ(AttrOf("alice", "Mailbox-Quota"), "");
@@ -351,6 +321,72 @@ TEST(AdminCli, BadInputIsRefusedWithoutChange) {
     SAccount alice;
     ASSERT_TRUE(db.GetAccountInfo(S("alice"), &alice));
     EXPECT_TRUE(alice.VerifyPassword(S("rabbit")));
+}
+
+}  // namespace
+
+TEST(AdminCli, RefusedAttributeChanges) {
+    TestRoot root;
+    SetUpInstallation();
+    ExpectRefusals({
+        {{"account", "set", "alice", "Nmae", "x"}, "unknown attribute 'Nmae'", ""},
+        {{"account", "set", "alice", "name", "x"}, "unknown attribute 'name'", ""},
+        {{"account", "set", "alice", "Password", "x"}, "never taken on the command line", ""},
+        {{"account", "set", "alice", "Raw-Password", "x"}, "never taken on the command line", ""},
+        {{"account", "set", "alice", "Type", "x"}, "kept by the database", ""},
+        {{"account", "set", "alice", "SMTP-Address", "bob@example.org"}, "already belongs to account 'bob'", ""},
+        {{"account", "set", "alice", "SMTP-Address", "alice@example.org", "not an address"},
+         "is not a mail address", ""},
+        {{"account", "set", "alice", "SMTP-Address", "a2@example.org", "A2@example.org"}, "given twice", ""},
+        {{"account", "set", "alice", "SMTP-Address", "alice@elsewhere.example"}, "not a local mail domain", ""},
+        {{"account", "set", "alice", "Mailbox-Quota", "lots"}, "not a whole number", ""},
+        {{"account", "set", "alice", "Mailbox-Quota", "99999999"}, "at most 2097151", ""},
+        {{"account", "set", "alice", "Account-Delivery", "ghost"}, "there is no account 'ghost'", ""},
+        {{"account", "set", "alice", "Parent-Domains", "bad..domain"}, "not a valid domain", ""},
+        {{"account", "set", "ghost", "Name", "x"}, "there is no account 'ghost'", ""},
+        {{"account", "unset", "alice", "Finger-Info"}, "has no Finger-Info", ""},
+    });
+    ExpectUnchanged();
+}
+
+TEST(AdminCli, RefusedAccountRequests) {
+    TestRoot root;
+    SetUpInstallation();
+    ExpectRefusals({
+        {{"account", "show", "ghost"}, "there is no account 'ghost'", ""},
+        {{"account", "delete", "ghost"}, "there is no account 'ghost'", ""},
+        {{"account", "lock", "ghost"}, "there is no account 'ghost'", ""},
+        {{"account", "delete", "Postmaster"}, "service account", ""},
+        {{"account", "add", "carol", "--address", "bob@example.org"}, "already belongs to account 'bob'", ""},
+        {{"account", "add", "carol", "--address", "carol@@example.org"}, "not a mail address", ""},
+        {{"account", "add", "carol", "--address", "<@relay:carol@example.org>"}, "not a mail address", ""},
+        {{"account", "add", "carol", "--address", "carol@example.org", "--quota", "-1"}, "not a whole number", ""},
+        {{"account", "add", "carol"}, "at least one --address", ""},
+        {{"account", "add", "alice", "--address", "x@example.org"}, "already exists", ""},
+        {{"account", "add", "Default-User", "--address", "x@example.org"}, "reserved for templates", ""},
+        {{"account", "add", "carol smith", "--address", "x@example.org"}, "must be 1 to 64", ""},
+        {{"account", "add", "carol", "--address", "c@example.org", "--password-stdin"}, "no password", ""},
+        {{"account", "add", "carol", "--address", "c@example.org", "--password-stdin"}, "is empty", "\n"},
+        {{"account", "password", "alice"}, "no password", ""},
+        {{"account", "find", "nobody@example.org"}, "no account or alias", ""},
+        {{"account", "find", "nonsense"}, "not a mail address", ""},
+    });
+    ExpectUnchanged();
+}
+
+TEST(AdminCli, RefusedAliasAndDomainRequests) {
+    TestRoot root;
+    SetUpInstallation();
+    ExpectRefusals({
+        {{"alias", "add", "alice@example.org", "bob@example.org"}, "belongs to account 'alice'", ""},
+        {{"alias", "add", "loop@example.org", "LOOP@example.org"}, "cannot deliver to itself", ""},
+        {{"alias", "add", "x@example.org", "bad target"}, "not a mail address", ""},
+        {{"alias", "delete", "x@example.org"}, "is not an alias", ""},
+        {{"domain", "add", "example.org"}, "already a local mail domain", ""},
+        {{"domain", "add", "exa mple.org"}, "not a valid domain", ""},
+        {{"domain", "delete", "example.com"}, "is not a local mail domain", ""},
+    });
+    ExpectUnchanged();
 }
 
 TEST(AdminCli, MissingOrDamagedInstallation) {
@@ -375,6 +411,7 @@ TEST(AdminCli, MissingOrDamagedInstallation) {
         root.Write(path, garbage);
         for (const Strings& args : std::vector<Strings>{{"account", "list"},
                                                         {"account", "find", "alice@example.org"},
+                                                    {"account", "find", "sales@example.org"},
                                                         {"account", "add", "c", "--address", "c@example.org"},
                                                         {"alias", "add", "s@example.org", "a@example.org"},
                                                         {"domain", "list"}}) {
