@@ -409,12 +409,9 @@ TEST(AdminCli, MissingOrDamagedInstallation) {
         std::filesystem::copy_file(path, path + ".good");
         std::string garbage(9000, '\x33');
         root.Write(path, garbage);
-        for (const Strings& args : std::vector<Strings>{{"account", "list"},
-                                                        {"account", "find", "alice@example.org"},
-                                                    {"account", "find", "sales@example.org"},
+        for (const Strings& args : std::vector<Strings>{{"account", "find", "alice@example.org"},
                                                         {"account", "add", "c", "--address", "c@example.org"},
-                                                        {"alias", "add", "s@example.org", "a@example.org"},
-                                                        {"domain", "list"}}) {
+                                                        {"alias", "add", "s@example.org", "a@example.org"}}) {
             RunResult damaged = Admin(args);
             EXPECT_EQ(damaged.status, 1) << file;
             EXPECT_TRUE(Has(damaged.err, "is damaged")) << file << ": " << damaged.err;
