@@ -88,15 +88,11 @@ void DropEntry(SdbSharedLock* entry) {
 
 // ---- the store layer's own system calls -------------------------------------------
 
+// Start 0, length 0: the whole file, however it grows.
 bool SetOfdLock(int fd, short type, bool wait) {
-    struct flock range;
-    std::memset(&range, 0, sizeof range);
-    range.l_type = type;
-    range.l_whence = SEEK_SET;  // start 0, length 0: the whole file, however it grows
-    for (;;) {
-        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &range) == 0) return true;
-        if (errno != EINTR || !wait) return false;
-    }
+    if (type == F_UNLCK) return UnlockFile_ofd(fd);
+    int mode = (type == F_RDLCK ? LockShared : 0) | (wait ? LockWait : 0);
+    return LockFile_ofd(fd, mode) >= 0;
 }
 
 // Prefers a read-write descriptor (an exclusive lock needs one); a file the process

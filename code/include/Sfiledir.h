@@ -90,4 +90,13 @@ bool UnlockFile_fcntl(int fd, int start = 0, int length = 0);
 // database layer uses it on files opened with the whole-file lock flag.
 bool db_lock_fd(int fd, int write);
 
+// The same range locks on the open file description instead of the process
+// (F_OFD_SETLK/F_OFD_SETLKW): they belong to the descriptor they were taken through,
+// so closing another descriptor of the same file does not drop them, and two
+// descriptions in one process conflict like two processes.  The store layer needs
+// this because the database library opens and closes descriptors of its own.
+// `mode` as for LockFile; returns fd or -1.
+int LockFile_ofd(int fd, int mode, int start = 0, int length = 0);
+bool UnlockFile_ofd(int fd, int start = 0, int length = 0);
+
 #endif

@@ -429,6 +429,20 @@ bool UnlockFile_fcntl(int fd, int start, int length) {
 
 bool UnlockFile(int fd, int start, int length) { return UnlockFile_fcntl(fd, start, length); }
 
+int LockFile_ofd(int fd, int mode, int start, int length) {
+    struct flock range = LockRange((mode & LockShared) ? F_RDLCK : F_WRLCK, start, length);
+    int command = (mode & LockWait) ? F_OFD_SETLKW : F_OFD_SETLK;
+    for (;;) {
+        if (::fcntl(fd, command, &range) == 0) return fd;
+        if (errno != EINTR || command != F_OFD_SETLKW) return -1;
+    }
+}
+
+bool UnlockFile_ofd(int fd, int start, int length) {
+    struct flock range = LockRange(F_UNLCK, start, length);
+    return ::fcntl(fd, F_OFD_SETLK, &range) == 0;
+}
+
 bool db_lock_fd(int fd, int write) {
     int mode = write ? LockWait : (LockWait | LockShared);
     return LockFile(fd, mode, 0, 0) >= 0;
