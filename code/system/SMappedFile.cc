@@ -19,7 +19,9 @@
 SMappedFile::SMappedFile(const SString& path)
     : SFixedString(), fd(-1), mappedLength(0), address(nullptr), valid(false) {
     SystemPath p(path);
-    if (!p.empty()) fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO under the name cannot hang the open; it is then
+    // refused as not regular.  Mapping a regular file is unaffected.
+    if (!p.empty()) fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= INT32_MAX)
         return;
