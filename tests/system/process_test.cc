@@ -1,101 +1,93 @@
 // Tests of the environment functions and the cut table.  GetCutInfo reads its table
 // once per process, so every case that needs a different table runs in a child.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <functional>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "QbTest.h"
 #include "Sprocess.h"
-#include "TempDir.h"
 
-namespace {
+using qbtest::Spawn;
+using qbtest::Str;
+using qbtest::WaitStatus;
 
-int InChild(const std::function<bool()>& body) {
-    pid_t pid = ::fork();
-    if (pid == 0) ::_exit(body() ? 0 : 1);
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
-}  // namespace
-
-TEST(Process, GetEnv) {
-    ::unsetenv("QB_SYSTEM_TEST_UNSET");
-    SString unset = GetEnv("QB_SYSTEM_TEST_UNSET");
-    EXPECT_TRUE(unset.Defined());
-    EXPECT_EQ(unset.Length(), 0);
-    EXPECT_TRUE(GetEnv(SString("QB_SYSTEM_TEST_UNSET")).Defined());
-    EXPECT_TRUE(GetEnv(static_cast<const char*>(nullptr)).Defined());
-
-    ::setenv("QB_SYSTEM_TEST_SET", "a value=with equals", 1);
+TEST(Process, GetEnvAndPutEnv) {
+    qbtest::EnvGuard env;
+    env.Unset("QB_SYSTEM_TEST_UNSET");
+    env.Set("QB_SYSTEM_TEST_SET", "a value=with equals");
+    env.Set("QB_SYSTEM_TEST_EMPTY", "");
+    // Unset, set empty or no name at all: a defined empty string.
+    for (const char* name : {"QB_SYSTEM_TEST_UNSET", "QB_SYSTEM_TEST_EMPTY", static_cast<const char*>(nullptr)}) {
+        SString value = GetEnv(name);
+        EXPECT_TRUE(value.Defined() && value.Length() == 0) << (name ? name : "null");
+    }
     EXPECT_EQ(Str(GetEnv("QB_SYSTEM_TEST_SET")), "a value=with equals");
     std::string padded = "QB_SYSTEM_TEST_SETXX";
     SFixedString view(padded.data(), static_cast<int>(padded.size()) - 2);
-    {
-        SString name(view);  // not zero-terminated
-        EXPECT_EQ(Str(GetEnv(name)), "a value=with equals");
-    }
-    ::setenv("QB_SYSTEM_TEST_SET", "", 1);
-    EXPECT_TRUE(GetEnv("QB_SYSTEM_TEST_SET").Defined());
-    ::unsetenv("QB_SYSTEM_TEST_SET");
-}
+    EXPECT_EQ(Str(GetEnv(SString(view))), "a value=with equals");  // not zero-terminated
 
-TEST(Process, PutEnvSetsAndReplaces) {
+    env.Unset("QB_SYSTEM_TEST_PUT");  // the guard removes it again at the end
     EXPECT_TRUE(PutEnv("QB_SYSTEM_TEST_PUT", "first"));
-    EXPECT_STREQ(std::getenv("QB_SYSTEM_TEST_PUT"), "first");
     EXPECT_TRUE(PutEnv("QB_SYSTEM_TEST_PUT", "second"));
-    EXPECT_EQ(Str(GetEnv("QB_SYSTEM_TEST_PUT")), "second");
+    EXPECT_STREQ(std::getenv("QB_SYSTEM_TEST_PUT"), "second");
     EXPECT_TRUE(PutEnv("QB_SYSTEM_TEST_PUT", SString()));  // set, but empty
     ASSERT_NE(std::getenv("QB_SYSTEM_TEST_PUT"), nullptr);
     EXPECT_STREQ(std::getenv("QB_SYSTEM_TEST_PUT"), "");
     EXPECT_FALSE(PutEnv("", "value"));
     EXPECT_FALSE(PutEnv(SString(), "value"));
-    ::unsetenv("QB_SYSTEM_TEST_PUT");
 }
 
-TEST(Process, ProcessIdString) {
-    EXPECT_EQ(Str(ProcessIdString()), std::to_string(::getpid()));
-    EXPECT_EQ(InChild([] { return Str(ProcessIdString()) == std::to_string(::getpid()); }), 0);
+TEST(Process, ProcessIdStringFollowsFork) {
+    auto own = [] { return Str(ProcessIdString()) == std::to_string(::getpid()); };
+    EXPECT_TRUE(own());
+    EXPECT_EQ(WaitStatus(Spawn([&own] { return own() ? 0 : 1; })), 0);
 }
+
+namespace {
+
+// True when the cut table gives `want` for `key` (nullptr: an undefined string).
+bool CutIs(const char* key, const char* want) {
+    SString got = GetCutInfo(key);
+    return want ? got.Defined() && Str(got) == want : !got.Defined();
+}
+
+}  // namespace
 
 TEST(Process, GetCutInfo) {
-    TempDir dir;
-    dir.Write(".cut",
-              "alpha one two\n"
-              "beta\tsecond\r\n"
-              "lonely\n"
-              "alpha shadowed\n"
-              "empty \n"
-              " leading\n"
-              "\n"
-              "last  double");
-    ::setenv("ProgramDir", dir.Path().c_str(), 1);
-    EXPECT_EQ(InChild([&] {
-                  bool ok = Str(GetCutInfo("alpha")) == "one two";  // first line wins
-                  ok = ok && Str(GetCutInfo("beta")) == "second";   // CR LF stripped
-                  ok = ok && !GetCutInfo("lonely").Defined();       // no white space
-                  SString empty = GetCutInfo("empty");
-                  ok = ok && empty.Defined() && empty.Length() == 0;
-                  ok = ok && Str(GetCutInfo("")) == "leading";      // first field empty
-                  ok = ok && Str(GetCutInfo("last")) == " double";  // split once only
-                  ok = ok && Str(GetCutInfo("gamma")) == "Undefined";
-                  ok = ok && Str(GetCutInfo("alph")) == "Undefined";
-                  return ok;
-              }),
-              0);
+    qbtest::TempDir dir("cut");
+    dir.Write(".cut", "alpha one two\nbeta\tsecond\r\nlonely\nalpha shadowed\nempty \n leading\n\nlast  double");
+    qbtest::EnvGuard env;
+    env.Set("ProgramDir", dir.Path());
+    const struct {
+        const char *key, *value;
+    } rows[] = {
+        {"alpha", "one two"},  // the first line wins
+        {"beta", "second"},    // CR LF stripped
+        {"lonely", nullptr},   // no white space
+        {"empty", ""},         //
+        {"", "leading"},       // first field empty
+        {"last", " double"},   // split once only
+        {"gamma", "Undefined"}, {"alph", "Undefined"},
+    };
+    int failed = WaitStatus(Spawn([&rows] {
+        for (size_t i = 0; i < std::size(rows); ++i)
+            if (!CutIs(rows[i].key, rows[i].value)) return static_cast<int>(i) + 1;
+        return 0;
+    }));
+    EXPECT_EQ(failed, 0) << "row " << failed - 1;
     // The text is read once: removing the file afterwards changes nothing.
-    EXPECT_EQ(InChild([&] {
-                  bool ok = Str(GetCutInfo("beta")) == "second";
+    EXPECT_EQ(WaitStatus(Spawn([&dir] {
+                  bool ok = CutIs("beta", "second");
                   ::unlink(dir.Path(".cut").c_str());
-                  return ok && Str(GetCutInfo("alpha")) == "one two";
-              }),
+                  return ok && CutIs("alpha", "one two") ? 0 : 1;
+              })),
               0);
-    EXPECT_EQ(InChild([] { return Str(GetCutInfo("alpha")) == "Undefined"; }), 0);  // gone
-    ::unsetenv("ProgramDir");
-    EXPECT_EQ(InChild([] { return Str(GetCutInfo("alpha")) == "Undefined"; }), 0);
+    auto alphaUndefined = [] { return CutIs("alpha", "Undefined") ? 0 : 1; };
+    EXPECT_EQ(WaitStatus(Spawn(alphaUndefined)), 0);  // the file is gone
+    env.Unset("ProgramDir");
+    EXPECT_EQ(WaitStatus(Spawn(alphaUndefined)), 0);
 }
