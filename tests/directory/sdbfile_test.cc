@@ -1,19 +1,19 @@
 // Tests of the keyed configuration store: the two packed encodings and their decoding
 // rules, the exact records a store leaves in its hash file (read back raw through the
 // database library and through the db5.3_dump tool), chunks, key chains, damaged
-// records, closed stores, and the whole-file locks between processes.
+// records, closed stores, where relative store names lead (for SBTree files too), and
+// the whole-file locks between processes.
 #include "Sdbfile.h"
 
-#include <poll.h>
-#include <sys/stat.h>
-
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "SBTree.h"
 #include "StoreTestTools.h"
 
 namespace {
@@ -22,302 +22,210 @@ const std::string Z("\0", 1);
 
 std::string KeysRec(const std::string& path) { return path + Z + "Keys"; }
 std::string ValuesRec(const std::string& path) { return path + Z + "Values"; }
-
-struct PackRow {
-    std::vector<std::string> list;
-    std::string stored;
-    std::vector<std::string> back;
-    bool definedBack;
-};
+Records ReadAll(const std::string& file) { return RawDb(file, false).All(); }
 
 TEST(SdbfileEncoding, PicksTextOrBinaryAndReadsBackByTheDecodingRules) {
-    const PackRow rows[] = {
-        {{"a", "bc"}, Z + "a" + Z + "bc", {"a", "bc"}, true},
-        {{"a", "", "b"}, Z + "a" + Z + Z + "b", {"a", "", "b"}, true},
-        {{"a", ""}, Z + "a" + Z, {"a"}, true},  // trailing empties are lost
-        {{""}, Z, {}, true},                    // one empty element: defined, empty
-        {{}, "", {}, false},                    // empty list: zero bytes, undefined
-        {{"a" + Z + "b"}, "1" + Z + "3" + Z + "a" + Z + "b", {"a" + Z + "b"}, true},
-        {{"x", "", "y" + Z}, "3" + Z + "1" + Z + "x0" + Z + "2" + Z + "y" + Z,
-         {"x", "", "y" + Z}, true},
-        {{Z, ""}, "2" + Z + "1" + Z + Z + "0" + Z, {Z, ""}, true},
+    // A list, the bytes stored for it, and what reads back.
+    const struct { std::vector<std::string> list; std::string stored, back; } rows[] = {
+        {{"a", "bc"}, Z + "a" + Z + "bc", "[a][bc]"},
+        {{"a", "", "b"}, Z + "a" + Z + Z + "b", "[a][][b]"},
+        {{"a", ""}, Z + "a" + Z, "[a]"},  // trailing empties are lost
+        {{""}, Z, ""},                     // one empty element: defined, empty
+        {{}, "", "undef:"},                // empty list: zero bytes, undefined
+        {{"a" + Z + "b"}, "1" + Z + "3" + Z + "a" + Z + "b", "[a" + Z + "b]"},
+        {{"x", "", "y" + Z}, "3" + Z + "1" + Z + "x0" + Z + "2" + Z + "y" + Z, "[x][][y" + Z + "]"},
+        {{Z, ""}, "2" + Z + "1" + Z + Z + "0" + Z, "[" + Z + "][]"},
     };
-    for (const PackRow& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.stored));
         SString stored = Sdbfile::_Encode(ListOf(row.list));
         EXPECT_EQ(Str(stored), row.stored);
-        SStringList back = Sdbfile::_Decode(stored);
-        EXPECT_EQ(Items(back), row.back);
-        EXPECT_EQ(back.Defined(), row.definedBack);
+        EXPECT_EQ(Bracketed(Sdbfile::_Decode(stored)), row.back);
     }
-    EXPECT_EQ(Str(Sdbfile::_Pack(ListOf({"a", "bc"}))),
-              "2" + Z + "1" + Z + "a" + "2" + Z + "bc");
+    EXPECT_EQ(Str(Sdbfile::_Pack(ListOf({"a", "bc"}))), "2" + Z + "1" + Z + "a" + "2" + Z + "bc");
     EXPECT_EQ(Str(Sdbfile::_Pack(ListOf({}))), "0" + Z);
 }
 
-struct UnpackRow {
-    std::string data;
-    bool defined;
-    std::vector<std::string> items;
-};
-
 TEST(SdbfileEncoding, BinaryDecoderStopsCleanlyOnHostileData) {
-    const UnpackRow rows[] = {
-        {"", false, {}},
-        {"abc", false, {}},  // no count
-        {"12", false, {}},   // count not followed by a zero byte
-        {"3x", false, {}},
-        {"0" + Z, true, {}},
-        {"2" + Z + "1" + Z + "a" + "5" + Z + "bc", true, {"a"}},  // second runs past the end
-        {"99999999999999999999999" + Z + "1" + Z + "a", true, {"a"}},
-        {"1" + Z + "99999999999999" + Z + "abc", true, {}},
-        {"3" + Z + "1" + Z + "a" + "1", true, {"a"}},  // length without its separator
-        {"2" + Z + "1xa1yb", true, {"a", "b"}},         // any separator byte is skipped
-        {"1" + Z + "0", true, {}},
-        {"1" + Z + "0" + Z, true, {""}},
-        {"1" + Z + Z + "ab", true, {""}},  // no length digits: an empty element
+    const std::pair<std::string, std::string> rows[] = {
+        {"", "undef:"}, {"abc", "undef:"},  // no count
+        {"12", "undef:"}, {"3x", "undef:"},  // count not followed by a zero byte
+        {"0" + Z, ""}, {"1" + Z + "0", ""}, {"1" + Z + "0" + Z, "[]"},
+        {"2" + Z + "1" + Z + "a" + "5" + Z + "bc", "[a]"},  // second runs past the end
+        {"99999999999999999999999" + Z + "1" + Z + "a", "[a]"},
+        {"1" + Z + "99999999999999" + Z + "abc", ""},
+        {"3" + Z + "1" + Z + "a" + "1", "[a]"},  // length without its separator
+        {"2" + Z + "1xa1yb", "[a][b]"},          // any separator byte is skipped
+        {"1" + Z + Z + "ab", "[]"},              // no length digits: an empty element
     };
-    for (const UnpackRow& row : rows) {
-        SCOPED_TRACE(testing::PrintToString(row.data));
-        SStringList l = Sdbfile::_Unpack(StoreDir::Sv(row.data));
-        EXPECT_EQ(l.Defined(), row.defined);
-        EXPECT_EQ(Items(l), row.items);
-    }
-    EXPECT_EQ(Items(Sdbfile::_UnpackText(StoreDir::Sv(Z + Z + "a"))),
-              (std::vector<std::string>{"", "a"}));
-    SStringList zeros = Sdbfile::_UnpackText(StoreDir::Sv(Z + Z + Z));
-    EXPECT_TRUE(zeros.Defined());
-    EXPECT_EQ(zeros.Count(), 0);
+    for (const auto& [data, back] : rows)
+        EXPECT_EQ(Bracketed(Sdbfile::_Unpack(S(data))), back) << testing::PrintToString(data);
+    EXPECT_EQ(Bracketed(Sdbfile::_UnpackText(S(Z + Z + "a"))), "[][a]");
+    EXPECT_EQ(Bracketed(Sdbfile::_UnpackText(S(Z + Z + Z))), "");
 }
 
 // ---- the file ------------------------------------------------------------------------
 
-std::map<std::string, std::string> ReadAll(const std::string& file) {
-    RawDb raw(file, false);
-    EXPECT_TRUE(raw.Ok());
-    return raw.Ok() ? raw.All() : std::map<std::string, std::string>();
-}
+const char* const kDumpTool = "/usr/bin/db5.3_dump";
 
-// db_dump -p prints printable bytes as they are, a backslash doubled and any other
-// byte as a backslash and two hex digits.
-std::string Unescape(const std::string& line) {
+// The tool prints each key and each value on a line of its own: a blank, then two hex
+// digits a byte.
+std::string Unhex(const std::string& line) {
     std::string out;
-    for (size_t i = 1; i < line.size(); ++i) {  // a leading blank starts each line
-        if (line[i] != '\\') {
-            out += line[i];
-        } else if (i + 1 < line.size() && line[i + 1] == '\\') {
-            out += '\\';
-            ++i;
-        } else if (i + 2 < line.size()) {
-            out += char(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        }
-    }
+    for (size_t i = 1; i + 1 < line.size(); i += 2)
+        out += char(std::stoi(line.substr(i, 2), nullptr, 16));
     return out;
 }
 
-std::map<std::string, std::string> DumpWithTool(const std::string& file) {
-    std::map<std::string, std::string> records;
-    std::string command = "db5.3_dump -p '" + file + "' 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return records;
+Records DumpWithTool(const std::string& file) {
+    std::istringstream out(qbtest::RunProgram({kDumpTool, file}).out);
     std::vector<std::string> lines;
-    char buffer[8192];
     bool data = false;
-    while (std::fgets(buffer, sizeof buffer, pipe)) {
-        std::string line(buffer);
-        if (!line.empty() && line.back() == '\n') line.pop_back();
-        if (line == "HEADER=END") data = true;
-        else if (line == "DATA=END") data = false;
-        else if (data) lines.push_back(line);
+    for (std::string line; std::getline(out, line);) {
+        if (line == "HEADER=END" || line == "DATA=END") data = line[0] == 'H';
+        else if (data) lines.push_back(Unhex(line));
     }
-    ::pclose(pipe);
-    for (size_t i = 0; i + 1 < lines.size(); i += 2)
-        records[Unescape(lines[i])] = Unescape(lines[i + 1]);
+    Records records;
+    for (size_t i = 0; i + 1 < lines.size(); i += 2) records[lines[i]] = lines[i + 1];
     return records;
 }
 
-TEST(SdbfileLayout, RecordsOfKeysValuesAndBothEncodings) {
-    StoreDir dir;
-    {
-        Sdbfile store(dir.S(), "Layout", 1);
-        ASSERT_TRUE(store.IsOpen());
-        ASSERT_TRUE(store.Open("/Log", 1));
-        EXPECT_EQ(Str(store.GetCurrentKey()), "/Log/");
-        ASSERT_TRUE(store.Set("Subscriptions", ListOf({"yes"})));
-        ASSERT_TRUE(store.Set("Bin", ListOf({"a" + Z + "b"})));
-        store.CloseDB();
-    }
-    const std::map<std::string, std::string> expected = {
-        {KeysRec("/"), Z + "Log"},
-        {ValuesRec("/"), ""},
-        {KeysRec("/Log/"), Z},
-        {ValuesRec("/Log/"), Z + "Subscriptions" + Z + "Bin"},
-        {"/Log/Subscriptions", Z + "yes"},
-        {"/Log/Bin", "1" + Z + "3" + Z + "a" + Z + "b"},
-    };
-    EXPECT_EQ(ReadAll(dir.Path("Layout")), expected);
-    if (std::system("command -v db5.3_dump >/dev/null 2>&1") == 0) {
-        EXPECT_EQ(DumpWithTool(dir.Path("Layout")), expected);
-    }
-
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    struct stat st;
-    ASSERT_EQ(::stat(dir.Path("Layout").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0660 & ~mask);
-
-    Sdbfile again(dir.S(), "Layout", 0);
-    ASSERT_TRUE(again.Open("/Log", 0));
-    EXPECT_EQ(Items(again.Get("Subscriptions")), std::vector<std::string>{"yes"});
-    EXPECT_EQ(Items(again.Values()), (std::vector<std::string>{"Subscriptions", "Bin"}));
-    EXPECT_FALSE(again.Get("").Defined());
-    EXPECT_FALSE(again.Get("Missing").Defined());
+// Opens `path` for writing and stores a one-element value there.
+bool SetAt(Sdbfile& store, const std::string& path, const std::string& name,
+           const std::string& value) {
+    return store.Open(S(path), 1) && store.Set(S(name), ListOf({value}));
 }
 
-std::string Element(int bytes, char fill) { return std::string(bytes, fill); }
+TEST(SdbfileLayout, KeyChainsValuesAndBothEncodingsAsRecords) {
+    TempDir dir("store");
+    {
+        Sdbfile store(dir.SPath(), "Layout", 1);
+        ASSERT_TRUE(store.IsOpen());
+        ASSERT_TRUE(store.Open("Log/Day", 1));  // a write open makes the whole chain
+        EXPECT_EQ(Str(store.GetCurrentKey()), "/Log/Day/");
+        ASSERT_TRUE(store.Set("Subscriptions", ListOf({"yes"})));
+        ASSERT_TRUE(store.Set("Bin", ListOf({"a" + Z + "b"})));
+    }
+    const std::string day = "/Log/Day/";
+    const Records expected = {
+        {KeysRec("/"), Z + "Log"}, {ValuesRec("/"), ""},
+        {KeysRec("/Log/"), Z + "Day"}, {ValuesRec("/Log/"), ""},
+        {KeysRec(day), Z}, {ValuesRec(day), Z + "Subscriptions" + Z + "Bin"},
+        {day + "Subscriptions", Z + "yes"}, {day + "Bin", "1" + Z + "3" + Z + "a" + Z + "b"},
+    };
+    EXPECT_EQ(ReadAll(dir.Path("Layout")), expected);
+    if (std::filesystem::exists(kDumpTool)) {
+        EXPECT_EQ(DumpWithTool(dir.Path("Layout")), expected);
+    }
+    EXPECT_EQ(ModeOf(dir.Path("Layout")), Masked(0660));
+
+    // A read open only finds keys; a failed one still moves the current key.
+    Sdbfile store(dir.SPath(), "Layout", 0);
+    ASSERT_TRUE(store.Open("/Log/Day", 0));
+    EXPECT_EQ(Bracketed(store.Get("")), "undef:");
+    EXPECT_EQ(Bracketed(store.Get("Missing")), "undef:");
+    EXPECT_EQ(Bracketed(store.Keys()), "");
+    EXPECT_FALSE(store.Open("/Log/Night", 0));
+    EXPECT_EQ(Str(store.GetCurrentKey()), "/Log/Night/");
+    EXPECT_TRUE(store.Open("/", 0));
+    EXPECT_TRUE(store.Open("Log", 0));  // relative to the current key
+    EXPECT_EQ(Str(store.GetCurrentKey()), "/Log/");
+    EXPECT_FALSE(store.Open("", 0));
+    // A second sub-key is appended to the parent's list.
+    ASSERT_TRUE(store.Open("/Log/Night", 1));
+    ASSERT_TRUE(store.Open("/Log", 1));
+    EXPECT_EQ(Bracketed(store.Keys()), "[Day][Night]");
+}
 
 TEST(SdbfileLayout, LongValuesBecomeAHeadAndChunks) {
-    StoreDir dir;
+    TempDir dir("store");
     std::string file = dir.Path("Chunks");
-    std::regex base("X([0-9]+)(\\x00Ovflw/" + std::to_string(::getpid()) + "\\.[0-9]+\\.[0-9]+)");
-    Sdbfile store(dir.S(), "Chunks", 1);
-    ASSERT_TRUE(store.IsOpen());
+    std::regex head("X([0-9]+)(\\x00Ovflw/" + std::to_string(::getpid()) + "\\.[0-9]+\\.[0-9]+)");
+    Sdbfile store(dir.SPath(), "Chunks", 1);
     // One element of n-1 bytes packs to n bytes (a zero byte before it).
-    ASSERT_TRUE(store.Set("v1023", ListOf({Element(1022, 'a')})));
-    ASSERT_TRUE(store.Set("v1024", ListOf({Element(1023, 'b')})));
-    ASSERT_TRUE(store.Set("v2049", ListOf({Element(2048, 'c')})));
+    const std::string a(1022, 'a'), b(1023, 'b'), c(2048, 'c'), d(1500, 'd');
+    for (const std::string* v : {&a, &b, &c})
+        ASSERT_TRUE(SetAt(store, "/", "v" + std::to_string(v->size() + 1), *v));
     store.CloseDB();
-
-    std::map<std::string, std::string> all = ReadAll(file);
-    EXPECT_EQ(all["/v1023"], Z + Element(1022, 'a'));
+    Records all = ReadAll(file);
     std::smatch head1, head3;
-    ASSERT_TRUE(std::regex_match(all["/v1024"], head1, base));
-    EXPECT_EQ(head1[1], "1");
-    EXPECT_EQ(all[head1[2].str() + ".1"], Z + Element(1023, 'b'));
-    EXPECT_EQ(all.count(head1[2].str() + ".2"), 0u);
-    ASSERT_TRUE(std::regex_match(all["/v2049"], head3, base));
-    EXPECT_EQ(head3[1], "3");
-    EXPECT_NE(head1[2], head3[2]);
-    std::string chunked = Z + Element(2048, 'c');
-    EXPECT_EQ(all[head3[2].str() + ".1"], chunked.substr(0, 1024));
-    EXPECT_EQ(all[head3[2].str() + ".2"], chunked.substr(1024, 1024));
-    EXPECT_EQ(all[head3[2].str() + ".3"], chunked.substr(2048));
-    std::string chunkBase = head3[2].str();
+    ASSERT_TRUE(std::regex_match(all["/v1024"], head1, head)) << all["/v1024"];
+    ASSERT_TRUE(std::regex_match(all["/v2049"], head3, head)) << all["/v2049"];
+    const std::string base1 = head1[2], base = head3[2];
+    EXPECT_NE(base1, base);
+    Records expected = {
+        {KeysRec("/"), Z}, {ValuesRec("/"), Z + "v1023" + Z + "v1024" + Z + "v2049"},
+        {"/v1023", Z + a}, {"/v1024", "X1" + base1}, {base1 + ".1", Z + b},
+        {"/v2049", "X3" + base}, {base + ".1", (Z + c).substr(0, 1024)},
+        {base + ".2", (Z + c).substr(1024, 1024)}, {base + ".3", (Z + c).substr(2048)},
+    };
+    EXPECT_EQ(all, expected);
 
     // Three chunks replaced by two: the head keeps its base name, chunk 3 goes.
-    ASSERT_TRUE(store.Open("/", 1));
-    ASSERT_TRUE(store.Set("v2049", ListOf({Element(1500, 'd')})));
-    EXPECT_EQ(Items(store.Get("v2049")), std::vector<std::string>{Element(1500, 'd')});
+    ASSERT_TRUE(SetAt(store, "/", "v2049", d));
+    EXPECT_EQ(Bracketed(store.Get("v2049")), "[" + d + "]");
     store.CloseDB();
-    all = ReadAll(file);
-    EXPECT_EQ(all["/v2049"], "X2" + chunkBase);
-    EXPECT_EQ(all.count(chunkBase + ".3"), 0u);
-    EXPECT_EQ(all[chunkBase + ".2"], (Z + Element(1500, 'd')).substr(1024));
+    expected["/v2049"] = "X2" + base;
+    expected[base + ".1"] = (Z + d).substr(0, 1024);
+    expected[base + ".2"] = (Z + d).substr(1024);
+    expected.erase(base + ".3");
+    EXPECT_EQ(ReadAll(file), expected);
 
     // A short value replaces the head and its chunks; a deleted value takes its chunks.
-    ASSERT_TRUE(store.Open("/", 1));
-    ASSERT_TRUE(store.Set("v2049", ListOf({"short"})));
+    ASSERT_TRUE(SetAt(store, "/", "v2049", "short"));
     ASSERT_TRUE(store.DeleteValue("v1024"));
-    EXPECT_FALSE(store.Get("v1024").Defined());
-    EXPECT_EQ(Items(store.Values()), (std::vector<std::string>{"v1023", "v2049"}));
     store.CloseDB();
-    all = ReadAll(file);
-    EXPECT_EQ(all["/v2049"], Z + "short");
-    for (const auto& record : all)
-        EXPECT_EQ(record.first.find("Ovflw"), std::string::npos) << record.first;
-    EXPECT_EQ(all.count("/v1024"), 0u);
+    expected = {{KeysRec("/"), Z}, {ValuesRec("/"), Z + "v1023" + Z + "v2049"},
+                {"/v1023", Z + a}, {"/v2049", Z + "short"}};
+    EXPECT_EQ(ReadAll(file), expected);
 }
 
 TEST(SdbfileValues, NamesAreAppendedOnceAndAnExistingNameDoesNotRewriteTheList) {
-    StoreDir dir;
+    TempDir dir("store");
     std::string file = dir.Path("Names");
-    {
-        Sdbfile store(dir.S(), "Names", 1);
-        ASSERT_TRUE(store.Set("a", ListOf({"1"})));
-        ASSERT_TRUE(store.Set("b", ListOf({"2"})));
-        ASSERT_TRUE(store.Set("a", ListOf({"3"})));
-        EXPECT_EQ(Items(store.Values()), (std::vector<std::string>{"a", "b"}));
-    }
+    Sdbfile store(dir.SPath(), "Names", 1);
+    for (const char* name : {"a", "b", "a"}) ASSERT_TRUE(store.Set(name, ListOf({"1"})));
+    EXPECT_EQ(Bracketed(store.Values()), "[a][b]");
+    store.CloseDB();
     // Store the same name list in the other encoding: a Set of a listed name must
     // leave those bytes alone, a new name must rewrite them.
-    std::string binary = "2" + Z + "1" + Z + "a" + "1" + Z + "b";
-    {
-        RawDb raw(file, false, true);
-        ASSERT_TRUE(raw.Put(ValuesRec("/"), binary));
-    }
-    Sdbfile store(dir.S(), "Names", 1);
-    ASSERT_TRUE(store.Set("b", ListOf({"4"})));
+    const std::string binary = "2" + Z + "1" + Z + "a" + "1" + Z + "b";
+    ASSERT_TRUE(RawDb(file, false, true).Put(ValuesRec("/"), binary));
+    ASSERT_TRUE(SetAt(store, "/", "b", "4"));
     store.CloseDB();
     EXPECT_EQ(ReadAll(file)[ValuesRec("/")], binary);
-    ASSERT_TRUE(store.Open("/", 1));
-    ASSERT_TRUE(store.Set("c", ListOf({"5"})));
+    ASSERT_TRUE(SetAt(store, "/", "c", "5"));
     store.CloseDB();
     EXPECT_EQ(ReadAll(file)[ValuesRec("/")], Z + "a" + Z + "b" + Z + "c");
     ASSERT_TRUE(store.Open("/", 1));
     EXPECT_FALSE(store.DeleteValue("zz"));
     EXPECT_TRUE(store.DeleteValue("b"));
-    EXPECT_EQ(Items(store.Values()), (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(Bracketed(store.Values()), "[a][c]");
     // Names that are prefixes or tails of listed names are names of their own.
     for (const char* name : {"xc", "x", "x", "c", "xc", "cx"})
         ASSERT_TRUE(store.Set(name, ListOf({"v"})));
-    EXPECT_EQ(Items(store.Values()), (std::vector<std::string>{"a", "c", "xc", "x", "cx"}));
+    EXPECT_EQ(Bracketed(store.Values()), "[a][c][xc][x][cx]");
 }
 
 // ---- keys ----------------------------------------------------------------------------
 
-TEST(SdbfileKeys, WriteOpenCreatesTheChainAndReadOpenOnlyFindsIt) {
-    StoreDir dir;
-    std::string file = dir.Path("Chain");
-    Sdbfile store(dir.S(), "Chain", 1);
-    ASSERT_TRUE(store.Open("a/b", 1));
-    EXPECT_EQ(Str(store.GetCurrentKey()), "/a/b/");
-    store.CloseDB();
-    const std::map<std::string, std::string> expected = {
-        {KeysRec("/"), Z + "a"},    {ValuesRec("/"), ""},    {KeysRec("/a/"), Z + "b"},
-        {ValuesRec("/a/"), ""},     {KeysRec("/a/b/"), Z},   {ValuesRec("/a/b/"), ""},
-    };
-    EXPECT_EQ(ReadAll(file), expected);
-
-    ASSERT_TRUE(store.Open("/a/b", 0));
-    SStringList keys = store.Keys();
-    EXPECT_TRUE(keys.Defined());
-    EXPECT_EQ(keys.Count(), 0);
-    EXPECT_FALSE(store.Open("/a/c", 0));
-    EXPECT_EQ(Str(store.GetCurrentKey()), "/a/c/");  // moved even though it failed
-    EXPECT_TRUE(store.Open("/", 0));
-    EXPECT_TRUE(store.Open("a", 0));  // relative to the current key
-    EXPECT_EQ(Str(store.GetCurrentKey()), "/a/");
-    EXPECT_FALSE(store.Open("", 0));
-
-    // A second sub-key is appended to the parent's list.
-    ASSERT_TRUE(store.Open("/a/c", 1));
-    ASSERT_TRUE(store.Open("/a", 1));
-    EXPECT_EQ(Items(store.Keys()), (std::vector<std::string>{"b", "c"}));
-}
-
 TEST(SdbfileKeys, DeleteKeyRefusesParentsAndRecursiveDeleteRemovesEverything) {
-    StoreDir dir;
-    std::string file = dir.Path("Tree");
-    Sdbfile store(dir.S(), "Tree", 1);
-    ASSERT_TRUE(store.Open("/top", 1));
-    ASSERT_TRUE(store.Set("keep", ListOf({"1"})));
-    ASSERT_TRUE(store.Open("/a/b/c", 1));
-    ASSERT_TRUE(store.Set("deep", ListOf({Element(3000, 'x')})));  // chunked
-    ASSERT_TRUE(store.Open("/a", 1));
-    ASSERT_TRUE(store.Set("mid", ListOf({"m"})));
+    TempDir dir("store");
+    Sdbfile store(dir.SPath(), "Tree", 1);
+    ASSERT_TRUE(SetAt(store, "/top", "keep", "1"));
+    ASSERT_TRUE(SetAt(store, "/a/b/c", "deep", std::string(3000, 'x')));  // chunked
+    ASSERT_TRUE(SetAt(store, "/a", "mid", "m"));
 
     ASSERT_TRUE(store.Open("/", 1));
     EXPECT_FALSE(store.DeleteKey("a"));  // still has sub-key b
     EXPECT_EQ(Str(store.GetCurrentKey()), "/");
     EXPECT_FALSE(store.DeleteKey("nothere"));
-    EXPECT_EQ(Items(store.Keys()), (std::vector<std::string>{"top", "a"}));
-
+    EXPECT_EQ(Bracketed(store.Keys()), "[top][a]");
     ASSERT_TRUE(store.RecursiveDeleteKey("/", "a"));
-    EXPECT_EQ(Items(store.Keys()), std::vector<std::string>{"top"});
+    EXPECT_EQ(Bracketed(store.Keys()), "[top]");
     EXPECT_FALSE(store.Open("/a", 0));
     store.CloseDB();
-    for (const auto& record : ReadAll(file)) {
+    for (const auto& record : ReadAll(dir.Path("Tree"))) {
         EXPECT_NE(record.first.substr(0, 3), "/a/") << record.first;
         EXPECT_EQ(record.first.find("Ovflw"), std::string::npos);
     }
@@ -327,98 +235,93 @@ TEST(SdbfileKeys, DeleteKeyRefusesParentsAndRecursiveDeleteRemovesEverything) {
     ASSERT_TRUE(store.Open("/top/x", 1));
     ASSERT_TRUE(store.Open("/top", 1));
     ASSERT_TRUE(store.DeleteKey("x"));
-    SStringList keys = store.Keys();
-    EXPECT_TRUE(keys.Defined());
-    EXPECT_EQ(keys.Count(), 0);
+    EXPECT_EQ(Bracketed(store.Keys()), "");
     ASSERT_TRUE(store.Open("/top/y", 1));
     ASSERT_TRUE(store.Open("/top", 0));
-    EXPECT_EQ(Items(store.Values()), std::vector<std::string>{"keep"});
-    EXPECT_EQ(Items(store.Get("keep")), std::vector<std::string>{"1"});
+    EXPECT_EQ(Bracketed(store.Values()), "[keep]");
+    EXPECT_EQ(Bracketed(store.Get("keep")), "[1]");
     EXPECT_FALSE(store.RecursiveDeleteKey("/", ""));
 }
 
 // ---- closed stores and bad records -------------------------------------------------------
 
 TEST(SdbfileFailures, AStoreWithoutItsDirectoryStaysClosedAndEveryCallFails) {
-    StoreDir dir;
-    Sdbfile store(dir.S("missing"), "Store", 1);
-    EXPECT_FALSE(store.IsOpen());
-    EXPECT_FALSE(store.Get("a").Defined());
-    EXPECT_FALSE(store.Set("a", ListOf({"1"})));
-    EXPECT_FALSE(store.Keys().Defined());
-    EXPECT_FALSE(store.Values().Defined());
-    EXPECT_FALSE(store.DeleteValue("a"));
-    EXPECT_FALSE(store.DeleteKey("a"));
-    EXPECT_FALSE(store.Open("/a", 1));
-    EXPECT_FALSE(store.RecursiveDeleteKey("/", "a"));
+    TempDir dir("store");
+    Sdbfile store(dir.SPath("missing"), "Store", 1);
+    EXPECT_EQ(Bracketed(store.Get("a")) + Bracketed(store.Keys()) + Bracketed(store.Values()),
+              "undef:undef:undef:");
+    const bool results[] = {store.IsOpen(),       store.Set("a", ListOf({"1"})),
+                            store.DeleteValue("a"), store.DeleteKey("a"),
+                            store.Open("/a", 1),  store.RecursiveDeleteKey("/", "a")};
+    for (size_t i = 0; i < std::size(results); ++i) EXPECT_FALSE(results[i]) << "call " << i;
     EXPECT_TRUE(store.Lock(1));
     EXPECT_FALSE(store.Open("/", 1));
     EXPECT_TRUE(store.Unlock());
     EXPECT_FALSE(std::filesystem::exists(dir.Path("missing")));
 
     for (const char* bad : {"a/b", "a\\b", ""}) {
-        Sdbfile named(dir.S(), bad, 1);
+        Sdbfile named(dir.SPath(), bad, 1);
         EXPECT_FALSE(named.IsOpen()) << bad;
         EXPECT_FALSE(named.Open("/", 1)) << bad;
     }
-    Sdbfile noDir(SString(""), "Store", 1);
-    EXPECT_FALSE(noDir.IsOpen());
+    EXPECT_FALSE(Sdbfile(SString(""), "Store", 1).IsOpen());
 }
 
-TEST(SdbfileFailures, EnvironmentConstructorFindsTheConfigDirectory) {
-    StoreDir dir;
+TEST(StoreNames, RelativeNamesLieInTheConfigDirectory) {
+    TempDir dir("store");
     std::filesystem::create_directories(dir.Path("config"));
-    ::setenv("QuillboxStoreTest", dir.Path().c_str(), 1);
-    {
-        Sdbfile store("/sub/Named", 1, "QuillboxStoreTest");
-        ASSERT_TRUE(store.IsOpen());
-        ASSERT_TRUE(store.Set("v", ListOf({"1"})));
-    }
+    qbtest::EnvGuard env;
+    env.Set("Quillbox", dir.Path());
+    env.Set("QuillboxStoreTest", dir.Path());
+    SBTree tree("Rel.b");
+    tree.LockWrite();
+    EXPECT_TRUE(tree.Set("k", "v"));
+    tree.UnlockWrite();
+    tree.SetFilename("Other.b");  // closes: reads now look at the other file
+    EXPECT_FALSE(tree.Get("k").Defined());
+    EXPECT_FALSE(SBTree().Open());
+    EXPECT_EQ(SBTree().LockRead(), -1);
+    // A store's name keeps only its last component, under the named variable's root.
+    ASSERT_TRUE(Sdbfile("/sub/Named", 1, "QuillboxStoreTest").Set("v", ListOf({"1"})));
+    EXPECT_EQ(Bracketed(Sdbfile("Named", 0, "QuillboxStoreTest").Get("v")), "[1]");
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("config/Rel.b")));
     EXPECT_TRUE(std::filesystem::exists(dir.Path("config/Named")));
-    Sdbfile reader("Named", 0, "QuillboxStoreTest");
-    EXPECT_EQ(Items(reader.Get("v")), std::vector<std::string>{"1"});
     for (const char* key : {"", "Quill/box", "Quill\\box"}) {
         Sdbfile bad("Named", 0, key);
         EXPECT_FALSE(bad.IsOpen()) << key;
         EXPECT_FALSE(bad.Get("v").Defined()) << key;
     }
-    ::unsetenv("QuillboxStoreTest");
 }
 
 TEST(SdbfileFailures, HostileRecordsGiveUndefinedOrShortenedLists) {
-    StoreDir dir;
+    TempDir dir("store");
     std::string file = dir.Path("Hostile");
-    {
-        Sdbfile store(dir.S(), "Hostile", 1);
-        ASSERT_TRUE(store.Set("seed", ListOf({"1"})));
-    }
-    std::string base = Z + "Ovflw/evil";
+    ASSERT_TRUE(Sdbfile(dir.SPath(), "Hostile", 1).Set("seed", ListOf({"1"})));
+    const std::string base = Z + "Ovflw/evil";
+    const Records damage = {
+        {"/absurd", "X99999999999999999999" + Z + "Ovflw/none"},
+        {"/gap", "X3" + base}, {base + ".1", Z + "ab"}, {base + ".3", Z + "zz"},  // no .2
+        {"/count", "5" + Z + "1" + Z + "a"},  // five elements announced, one there
+        {"/bare", "X"}, {"/self", "X2" + Z + "s"}, {Z + "s.1", "X2" + Z + "s"},
+        {"/digits", "12345"},
+    };
     {
         RawDb raw(file, false, true);
-        ASSERT_TRUE(raw.Put("/absurd", "X99999999999999999999" + Z + "Ovflw/none"));
-        ASSERT_TRUE(raw.Put("/gap", "X3" + base));
-        ASSERT_TRUE(raw.Put(base + ".1", Z + "ab"));
-        ASSERT_TRUE(raw.Put(base + ".3", Z + "zz"));
-        ASSERT_TRUE(raw.Put("/count", "5" + Z + "1" + Z + "a"));
-        ASSERT_TRUE(raw.Put("/bare", "X"));
-        ASSERT_TRUE(raw.Put("/self", "X2" + Z + "s"));
-        ASSERT_TRUE(raw.Put(Z + "s.1", "X2" + Z + "s"));
-        ASSERT_TRUE(raw.Put("/digits", "12345"));
+        for (const auto& [key, data] : damage) ASSERT_TRUE(raw.Put(key, data)) << key;
     }
-    Sdbfile store(dir.S(), "Hostile", 1);
-    EXPECT_FALSE(store.Get("absurd").Defined());
-    EXPECT_EQ(Items(store.Get("gap")), std::vector<std::string>{"ab"});  // chunk 2 missing
-    EXPECT_EQ(Items(store.Get("count")), std::vector<std::string>{"a"});
-    EXPECT_FALSE(store.Get("bare").Defined());
-    EXPECT_FALSE(store.Get("self").Defined());
-    EXPECT_FALSE(store.Get("digits").Defined());
+    Sdbfile store(dir.SPath(), "Hostile", 1);
+    const std::pair<const char*, const char*> reads[] = {
+        {"absurd", "undef:"}, {"gap", "[ab]"}, {"count", "[a]"},
+        {"bare", "undef:"},   {"self", "undef:"}, {"digits", "undef:"},
+    };
+    for (const auto& [name, back] : reads) EXPECT_EQ(Bracketed(store.Get(name)), back) << name;
     // Overwriting or deleting under an absurd head ends at the first missing chunk.
     ASSERT_TRUE(store.Set("absurd", ListOf({"fine"})));
-    EXPECT_EQ(Items(store.Get("absurd")), std::vector<std::string>{"fine"});
+    EXPECT_EQ(Bracketed(store.Get("absurd")), "[fine]");
     ASSERT_TRUE(store.Set("gap", ListOf({"x"})));
     ASSERT_TRUE(store.DeleteValue("gap"));
     store.CloseDB();
-    std::map<std::string, std::string> all = ReadAll(file);
+    Records all = ReadAll(file);
     EXPECT_EQ(all.count(base + ".1"), 0u);
     EXPECT_EQ(all.count(base + ".3"), 1u);  // unreachable after the gap: left alone
 }
@@ -426,16 +329,13 @@ TEST(SdbfileFailures, HostileRecordsGiveUndefinedOrShortenedLists) {
 // ---- locks between processes -------------------------------------------------------------
 
 TEST(SdbfileLocks, WritersInsideLockLoseNoIncrement) {
-    StoreDir dir;
-    {
-        Sdbfile store(dir.S(), "Counter", 1);
-        ASSERT_TRUE(store.Set("n", ListOf({"0"})));
-    }
+    TempDir dir("store");
+    ASSERT_TRUE(Sdbfile(dir.SPath(), "Counter", 1).Set("n", ListOf({"0"})));
     const int writers = 3, rounds = 20;
     std::vector<pid_t> children;
     for (int w = 0; w < writers; ++w) {
         children.push_back(Spawn([&dir] {
-            Sdbfile store(dir.S(), "Counter", 0);
+            Sdbfile store(dir.SPath(), "Counter", 0);
             for (int i = 0; i < rounds; ++i) {
                 store.Lock(1);
                 if (!store.Open("/", 1)) return 1;
@@ -447,37 +347,26 @@ TEST(SdbfileLocks, WritersInsideLockLoseNoIncrement) {
         }));
     }
     for (pid_t child : children) EXPECT_EQ(WaitStatus(child), 0);
-    Sdbfile store(dir.S(), "Counter", 0);
-    EXPECT_EQ(Items(store.Get("n")), std::vector<std::string>{std::to_string(writers * rounds)});
+    EXPECT_EQ(Bracketed(Sdbfile(dir.SPath(), "Counter", 0).Get("n")),
+              "[" + std::to_string(writers * rounds) + "]");
 }
 
 // Value i is one element: "i:" then a fill letter repeated to a length that depends on
 // i, so a reader can tell a whole value from a mix of two.
 std::string TornValue(int i) {
-    std::string prefix = std::to_string(i) + ":";
-    return prefix + std::string(1200 + (i % 4) * 700, char('a' + i % 26));
-}
-
-bool WholeValue(const std::string& v) {
-    size_t colon = v.find(':');
-    if (colon == std::string::npos) return false;
-    return v == TornValue(std::atoi(v.substr(0, colon).c_str()));
+    return std::to_string(i) + ":" + std::string(1200 + (i % 4) * 700, char('a' + i % 26));
 }
 
 TEST(SdbfileLocks, ReadersNeverSeeATornChunkedValueAndSeeEveryLaterOne) {
-    StoreDir dir;
-    {
-        Sdbfile store(dir.S(), "Torn", 1);
-        ASSERT_TRUE(store.Set("big", ListOf({TornValue(0)})));
-    }
+    TempDir dir("store");
+    ASSERT_TRUE(Sdbfile(dir.SPath(), "Torn", 1).Set("big", ListOf({TornValue(0)})));
     const int last = 120;
     auto reader = [&dir] {
-        Sdbfile store(dir.S(), "Torn", 0);  // kept open: its cache must follow the writer
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        std::string seen;
-        while (std::chrono::steady_clock::now() < deadline) {
+        Sdbfile store(dir.SPath(), "Torn", 0);  // kept open: its cache must follow the writer
+        using Clock = std::chrono::steady_clock;
+        for (auto deadline = Clock::now() + std::chrono::seconds(30); Clock::now() < deadline;) {
             std::vector<std::string> items = Items(store.Get("big"));
-            if (items.size() != 1 || !WholeValue(items[0])) return 1;
+            if (items.size() != 1 || items[0] != TornValue(std::atoi(items[0].c_str()))) return 1;
             if (items[0] == TornValue(last)) return 0;
             std::this_thread::sleep_for(std::chrono::microseconds(300));
         }
@@ -485,7 +374,7 @@ TEST(SdbfileLocks, ReadersNeverSeeATornChunkedValueAndSeeEveryLaterOne) {
     };
     pid_t r1 = Spawn(reader), r2 = Spawn(reader);
     pid_t writer = Spawn([&dir] {
-        Sdbfile store(dir.S(), "Torn", 1);
+        Sdbfile store(dir.SPath(), "Torn", 1);
         for (int i = 1; i <= last; ++i)
             if (!store.Set("big", ListOf({TornValue(i)}))) return 1;
         return 0;
@@ -496,76 +385,45 @@ TEST(SdbfileLocks, ReadersNeverSeeATornChunkedValueAndSeeEveryLaterOne) {
 }
 
 TEST(SdbfileLocks, TheWholeFileLockSurvivesOpensAndClosesOfOtherHandles) {
-    StoreDir dir;
+    TempDir dir("store");
     std::string file = dir.Path("Two");
-    Sdbfile a(dir.S(), "Two", 1);
+    Sdbfile a(dir.SPath(), "Two", 1);
     ASSERT_TRUE(a.Set("x", ListOf({"1"})));
-    EXPECT_TRUE(LockFreeElsewhere(file, true));
-
+    EXPECT_EQ(HeldLock(file), "none");
     a.Lock(1);
     ASSERT_TRUE(a.Open("/", 1));  // the library opens and closes descriptors meanwhile
-    EXPECT_FALSE(LockFreeElsewhere(file, false));
+    EXPECT_EQ(HeldLock(file), "exclusive");
     {
         // A second handle in this process neither blocks on the lock nor drops it,
         // while it opens, reads and closes.
-        Sdbfile b(dir.S(), "Two", 0);
+        Sdbfile b(dir.SPath(), "Two", 0);
         ASSERT_TRUE(b.IsOpen());
-        EXPECT_EQ(Items(b.Get("x")), std::vector<std::string>{"1"});
-        EXPECT_FALSE(LockFreeElsewhere(file, false));
+        EXPECT_EQ(Bracketed(b.Get("x")), "[1]");
+        EXPECT_EQ(HeldLock(file), "exclusive");
     }
-    EXPECT_FALSE(LockFreeElsewhere(file, false));
+    EXPECT_EQ(HeldLock(file), "exclusive");
     ASSERT_TRUE(a.Set("x", ListOf({"2"})));
     a.Unlock();
-    EXPECT_TRUE(LockFreeElsewhere(file, true));
-
-    // A shared Lock lets other readers in and keeps writers out.
-    a.Lock(0);
+    EXPECT_EQ(HeldLock(file), "none");
+    a.Lock(0);  // a shared Lock lets other readers in and keeps writers out
     ASSERT_TRUE(a.Open("/", 0));
-    EXPECT_TRUE(LockFreeElsewhere(file, false));
-    EXPECT_FALSE(LockFreeElsewhere(file, true));
+    EXPECT_EQ(HeldLock(file), "shared");
     a.Unlock();
-    EXPECT_TRUE(LockFreeElsewhere(file, true));
-}
+    EXPECT_EQ(HeldLock(file), "none");
 
-TEST(SdbfileLocks, AnOpenWaitsForTheWriterBeforeReadingTheFile) {
-    StoreDir dir;
-    Sdbfile a(dir.S(), "Wait", 1);
-    ASSERT_TRUE(a.Set("v", ListOf({"1"})));
+    // A forked child uses the inherited open handle with locks of its own; afterwards
+    // the parent's lock still works against other processes.
+    ASSERT_TRUE(SetAt(a, "/", "x", "parent"));
+    pid_t child = Spawn([&a] {
+        if (Bracketed(a.Get("x")) != "[parent]") return 1;
+        return a.Set("x", ListOf({"child"})) ? 0 : 2;
+    });
+    EXPECT_EQ(WaitStatus(child), 0);
+    EXPECT_EQ(Bracketed(a.Get("x")), "[child]");
     a.Lock(1);
     ASSERT_TRUE(a.Open("/", 1));
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    pid_t child = Spawn([&] {
-        ::close(ready[0]);
-        Sdbfile reader(dir.S(), "Wait", 0);  // blocks in the open until the unlock
-        char done = 'x';
-        if (::write(ready[1], &done, 1) != 1) return 3;
-        return Items(reader.Get("v")) == std::vector<std::string>{"2"} ? 0 : 1;
-    });
-    ::close(ready[1]);
-    struct pollfd wait = {ready[0], POLLIN, 0};
-    EXPECT_EQ(::poll(&wait, 1, 300), 0);  // still waiting while we hold the lock
-    ASSERT_TRUE(a.Set("v", ListOf({"2"})));
+    EXPECT_EQ(HeldLock(file), "exclusive");
     a.Unlock();
-    EXPECT_EQ(WaitStatus(child), 0);
-    ::close(ready[0]);
-}
-
-TEST(SdbfileLocks, AForkedChildUsesAnInheritedStoreWithLocksOfItsOwn) {
-    StoreDir dir;
-    Sdbfile store(dir.S(), "Forked", 1);
-    ASSERT_TRUE(store.Set("k", ListOf({"parent"})));
-    pid_t child = Spawn([&store] {
-        if (Items(store.Get("k")) != std::vector<std::string>{"parent"}) return 1;
-        return store.Set("k", ListOf({"child"})) ? 0 : 2;
-    });
-    EXPECT_EQ(WaitStatus(child), 0);
-    EXPECT_EQ(Items(store.Get("k")), std::vector<std::string>{"child"});
-    // The parent's lock still works against other processes after the child is gone.
-    store.Lock(1);
-    ASSERT_TRUE(store.Open("/", 1));
-    EXPECT_FALSE(LockFreeElsewhere(dir.Path("Forked"), false));
-    store.Unlock();
 }
 
 }  // namespace
