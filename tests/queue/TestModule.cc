@@ -9,19 +9,13 @@
 //           $Quillbox/release before recording the message as processed.
 // LoadEnv fails when the environment variable "TestModuleLoadEnv" is "fail".  A
 // request is answered with "Answer:" set to "re: " and its first "Question:".
-#include <time.h>
+#include <unistd.h>
 
 #include "SModule.h"
 #include "Sfiledir.h"
 #include "Sprocess.h"
 
 namespace {
-
-void SleepMilliseconds(long ms) {
-    timespec pause{ms / 1000, (ms % 1000) * 1000000L};
-    // An interrupted sleep just ends early; the callers poll.
-    nanosleep(&pause, nullptr);
-}
 
 class TestModule : public SModule {
 public:
@@ -51,7 +45,7 @@ private:
         MapFileWrite(GetQuillbox() + "started-" + GetFilename(), "");
         for (int i = 0; i < 2000; ++i) {
             if (FileExists(GetQuillbox() + "release")) return true;
-            SleepMilliseconds(10);
+            usleep(10000);  // a signal just ends it early
         }
         return false;
     }
