@@ -39,7 +39,8 @@ TEST(AccountVocabulary, NamesCodesAndFlags) {
     int indexed = 0;
     for (int code = 0; code < AccountAttribCount; ++code) indexed += ai_AttribFlags[code] != 0;
     EXPECT_EQ(indexed, 15);  // exactly the rows above with non-zero flags
-    for (const char* unknown : {"type", "SMTP-address", ""}) EXPECT_EQ(SAccountBase::AttribCode(S(unknown)), -1);
+    for (const char* unknown : {"type", "SMTP-address", ""})
+        EXPECT_EQ(SAccountBase::AttribCode(S(unknown)), -1) << unknown;
     for (int code : {73, -1}) EXPECT_EQ(Str(SAccountBase::AttribName(code)), "Invalid-Attribute");
     EXPECT_EQ(Str(Base::_MapAddress(S821Address(S("<Alice@Example.ORG>")))), "Alice@Example.ORG");
 }
@@ -242,7 +243,8 @@ TEST(AccountKinds, ListRemoteAndCounts) {
         Make(uid);
     Make("u1", {{"SMTP-Address", {"u1@example.org"}}});
     Make("u2", {{"SMTP-Address", {"u2@example.org"}}});
-    Make("l1", {{"List-Name", {"one"}}, {"Linked-Manager-Account", {"m1"}}, {"Linked-Owner-Account", {"o1"}}});
+    Make("l1", {{"List-Name", {"one"}}, {"Linked-Manager-Account", {"m1"}},
+                {"Linked-Owner-Account", {"o1"}}});
     Make("l2", {{"Expanded-Delivery", {"Accounts Subscribed-Lists"}}});
     Make("l3", {{"Manager-List-Name", {"three"}}});
     Make("r1", {{"Remote-SMTP-Address", {"r1@far.example"}}});
@@ -276,7 +278,8 @@ TEST(AccountHelpers, GenerateAccountUID) {
 
 TEST(AccountHelpers, IsManagedByAndPostmasterForwardee) {
     TestRoot root;
-    EXPECT_FALSE(IsPostmasterForwardee(S("Postmaster")) || IsPostmasterForwardee(S("alice")));  // no Postmaster
+    // No "Postmaster" account yet: nobody forwards for it.
+    EXPECT_FALSE(IsPostmasterForwardee(S("Postmaster")) || IsPostmasterForwardee(S("alice")));
     Make("Postmaster", {{"Account-Delivery", {"alice", "root"}}});
     for (const char* uid : {"Postmaster", "alice", "root"}) EXPECT_TRUE(IsPostmasterForwardee(S(uid))) << uid;
     for (const char* uid : {"bob", "Alice"}) EXPECT_FALSE(IsPostmasterForwardee(S(uid))) << uid;

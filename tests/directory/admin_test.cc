@@ -13,16 +13,19 @@ namespace {
 
 // Splits a command line at blanks; 'single quotes' keep blanks inside an argument.
 Strings Words(const std::string& line) {
-    Strings words;
-    bool inWord = false, quoted = false;
+    Strings words{""};
+    bool quoted = false, started = false;
     for (char c : line) {
+        if (c == ' ' && !quoted) {
+            if (started) words.emplace_back();
+            started = false;
+            continue;
+        }
         if (c == '\'') quoted = !quoted;
-        if (c == ' ' && !quoted) inWord = false;
-        if ((c == ' ' && !quoted) || (inWord && c == '\'')) continue;
-        if (!inWord) words.emplace_back();
-        inWord = true;
-        if (c != '\'') words.back() += c;
+        else words.back() += c;
+        started = true;
     }
+    if (!started) words.pop_back();
     return words;
 }
 
@@ -77,7 +80,8 @@ TEST(AdminCli, HelpAndUsageErrors) {
     }
     const std::pair<const char*, const char*> rows[] = {
         {"", "usage"}, {"frobnicate", "unknown command 'frobnicate'"}, {"init", "init needs --domain"},
-        {"account", "'account' needs a command"}, {"account rename alice", "unknown command 'account rename'"},
+        {"account", "'account' needs a command"},
+        {"account rename alice", "unknown command 'account rename'"},
         {"account show", "missing arguments"}, {"account show a b", "too many arguments"},
         {"account add alice --address", "--address needs a value"},
         {"account add alice --password secret", "unknown option --password"},
@@ -132,7 +136,8 @@ TEST(AdminCli, OperatorSession) {
     EXPECT_TRUE(VerifyPassword("Postmaster", "postmaster-secret"));
 
     RunResult list = Admin("account list");
-    for (const char* part : {"alice ", "List-Manager ", "9 accounts"}) EXPECT_TRUE(Has(list.out, part)) << part;
+    for (const char* part : {"alice ", "List-Manager ", "9 accounts"})
+        EXPECT_TRUE(Has(list.out, part)) << part;
     ASSERT_EQ(Admin("account delete bob").status, 0);
     EXPECT_EQ(Admin("account find bob@example.org").status, 1);
     ASSERT_EQ(Admin("alias delete sales@example.org").status, 0);
@@ -170,20 +175,24 @@ TEST(AdminCli, RefusalsChangeNothing) {
     };
     const std::pair<const char*, const char*> changes[] = {  // to "account set alice"
         {"Nmae x", "unknown attribute 'Nmae'"}, {"name x", "unknown attribute 'name'"},
-        {"Password x", "never taken on the command line"}, {"Raw-Password x", "never taken on the command line"},
-        {"Type x", "kept by the database"}, {"SMTP-Address bob@example.org", "already belongs to account 'bob'"},
+        {"Password x", "never taken on the command line"},
+        {"Raw-Password x", "never taken on the command line"}, {"Type x", "kept by the database"},
+        {"SMTP-Address bob@example.org", "already belongs to account 'bob'"},
         {"SMTP-Address alice@example.org 'not an address'", "is not a mail address"},
         {"SMTP-Address a2@example.org A2@example.org", "given twice"},
         {"SMTP-Address alice@elsewhere.example", "not a local mail domain"},
         {"Mailbox-Quota lots", "not a whole number"}, {"Mailbox-Quota 99999999", "at most 2097151"},
         {"Account-Delivery ghost", "there is no account 'ghost'"},
         {"Parent-Domains bad..domain", "not a valid domain"}};
-    for (const auto& [change, message] : changes) refused("account set alice " + std::string(change), message);
+    for (const auto& [change, message] : changes)
+        refused("account set alice " + std::string(change), message);
     const std::pair<const char*, const char*> others[] = {
         {"account set ghost Name x", "there is no account 'ghost'"},
         {"account unset alice Finger-Info", "has no Finger-Info"},
-        {"account show ghost", "there is no account 'ghost'"}, {"account lock ghost", "there is no account 'ghost'"},
-        {"account delete ghost", "there is no account 'ghost'"}, {"account delete Postmaster", "service account"},
+        {"account show ghost", "there is no account 'ghost'"},
+        {"account lock ghost", "there is no account 'ghost'"},
+        {"account delete ghost", "there is no account 'ghost'"},
+        {"account delete Postmaster", "service account"},
         {"account add carol --address bob@example.org", "already belongs to account 'bob'"},
         {"account add carol --address carol@@example.org", "not a mail address"},
         {"account add carol --address <@relay:carol@example.org>", "not a mail address"},
@@ -198,7 +207,8 @@ TEST(AdminCli, RefusalsChangeNothing) {
         {"alias add alice@example.org bob@example.org", "belongs to account 'alice'"},
         {"alias add loop@example.org LOOP@example.org", "cannot deliver to itself"},
         {"alias add x@example.org 'bad target'", "not a mail address"},
-        {"alias delete x@example.org", "is not an alias"}, {"domain add example.org", "already a local mail domain"},
+        {"alias delete x@example.org", "is not an alias"},
+        {"domain add example.org", "already a local mail domain"},
         {"domain add 'exa mple.org'", "not a valid domain"},
         {"domain delete example.com", "is not a local mail domain"}};
     for (const auto& [line, message] : others) refused(line, message);
@@ -285,10 +295,9 @@ TEST(AdminCli, DeletingAListCleansEveryReference) {
     EXPECT_TRUE(Has(deleted.out, "  alice\n"));
     EXPECT_TRUE(Has(deleted.out, "Linked accounts deleted: readers-mgr"));
     EXPECT_FALSE(Exists("readers") || Exists("readers-mgr"));
-    EXPECT_EQ(Attr("alice", "Subscribed-Lists"), Strings{});
-    EXPECT_EQ(Attr("alice", "List-Owners"), Strings{"bob"});
-    EXPECT_EQ(Attr("bob", "Subscribed-Lists-Digest"), Strings{});
+    EXPECT_EQ(Attr("alice", "List-Owners"), Strings{"bob"});  // the other values stay
     EXPECT_EQ(Attr("bob", "Account-Delivery"), Strings{"alice"});
+    for (const char* line : {"account show alice", "account show bob"})
+        EXPECT_FALSE(Has(Admin(line).out, "readers")) << line;
     EXPECT_EQ(Admin("account find readers@example.org").status, 1);
-    EXPECT_FALSE(Has(Admin("account show alice").out, "readers"));
 }

@@ -40,7 +40,8 @@ TEST(AliasDB, AliasesAndDomainsRoundTrip) {
         ASSERT_TRUE(mod.SetLocalMailDomains(ListOf({"example.net"})));
     }
     EXPECT_EQ(Items(aliases.GetAliases()), Strings{"<sales@example.org>"});
-    EXPECT_EQ(Items(aliases.GetChannelAliases(Address("sales@example.org"))), Strings{"SMTP <dave@example.org>"});
+    EXPECT_EQ(Items(aliases.GetChannelAliases(Address("sales@example.org"))),
+              Strings{"SMTP <dave@example.org>"});
     EXPECT_EQ(Items(SAccountDB().GetLocalMailDomains()), Strings{"example.net"});
     // A change made by a passing SAliasDBMod still lands.
     SAliasDBMod().AddChannelAliases(Address("x@example.org"), ListOf({"SMTP <y@example.org>"}));

@@ -29,8 +29,9 @@ std::string UnixStored(const std::string& cryptText, const std::string& filler =
 
 TEST(StringCopy, SaltedFormVerifiesAndDiffersEachTime) {
     std::set<std::string> seen;
-    for (const std::string& p : {std::string("secret"), std::string(""), std::string("a much longer pass phrase"),
-                                 std::string("nul\0inside", 10), std::string("\xc3\xa9t\xc3\xa9\xff")}) {
+    using std::string;
+    for (const string& p : {string("secret"), string(""), string("a much longer pass phrase"),
+                            string("nul\0inside", 10), string("\xc3\xa9t\xc3\xa9\xff")}) {
         std::string stored = Str(StringCopy(S(p))), again = Str(StringCopy(S(p)));
         ASSERT_EQ(stored.size(), 64u);
         EXPECT_EQ(stored.find_first_not_of("0123456789abcdef"), std::string::npos) << stored;
@@ -53,11 +54,13 @@ TEST(StringComp, KnownAndMalformedStoredValues) {
     ASSERT_NE(des, nullptr);
     ASSERT_STREQ(des, "abNANd1rDfiNc");  // the well-known DES value
     const std::string& good = kSecretStored;
-    const std::string marked = UnixStored("abNANd1rDfiNc"), far = UnixStored("abNANd1rDfiNc", "xUNIX-PASSWORD");
+    const std::string marked = UnixStored("abNANd1rDfiNc");
+    const std::string far = UnixStored("abNANd1rDfiNc", "xUNIX-PASSWORD");
     struct Row { SString password; std::string stored; bool match; };
     const Row rows[] = {
-        {"secret", good, true}, {"Secret", good, false}, {"", kEmptyStored, true}, {SString(), kEmptyStored, true},
-        {"secret", kEmptyStored, false}, {"secret", good.substr(0, 63), false}, {"secret", good + "0", false},
+        {"secret", good, true}, {"Secret", good, false}, {"", kEmptyStored, true},
+        {SString(), kEmptyStored, true}, {"secret", kEmptyStored, false},
+        {"secret", good.substr(0, 63), false}, {"secret", good + "0", false},
         {"secret", "", false}, {"secret", std::string(64, '\0'), false},
         {"secret", good.substr(0, 31) + "X" + good.substr(32), false},  // digest changed
         {"secret", good.substr(0, 40) + "f" + good.substr(41), false},  // salt changed
@@ -70,13 +73,14 @@ TEST(StringComp, KnownAndMalformedStoredValues) {
         {"secret", UnixStored("!!NANd1rDfiNc"), false},                        // salts crypt() refuses
         {"secret", UnixStored(std::string("\0\0NANd1rDfiNc", 13)), false}};
     for (const Row& row : rows)
-        EXPECT_EQ(StringComp(row.password, S(row.stored)), row.match) << Str(row.password) << " / " << row.stored;
+        EXPECT_EQ(StringComp(row.password, S(row.stored)), row.match) << row.stored;
     EXPECT_FALSE(StringComp("secret", SString()));
 }
 
 TEST(Scramble, RoundTripAndUnscrambledValues) {
-    for (const std::string& v : {std::string("program-password"), std::string("A"), std::string(" leading blank"),
-                                 std::string("~tilde"), std::string("\xc3\xa9t\xc3\xa9"), std::string("a\0b", 3)}) {
+    using std::string;
+    for (const string& v : {string("program-password"), string("A"), string(" leading blank"),
+                            string("~tilde"), string("\xc3\xa9t\xc3\xa9"), string("a\0b", 3)}) {
         SString scrambled = Scramble(S(v), 0);
         ASSERT_EQ(scrambled.Length(), static_cast<int>(v.size()));
         EXPECT_NE(Str(scrambled), v);

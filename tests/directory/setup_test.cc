@@ -48,8 +48,9 @@ TEST(SpecialAccounts, CreatedOnceWithTheirAttributes) {
         {"Default", {{"SMTP-RewriteStyle", {"comment"}}}},
         {"Default-List",
          {{"List-Moderation-Method", {"queue-notify"}}, {"List-Address-Expansion-Style", {"none"}},
-          {"List-Priority", {"3"}}, {"List-Digest-Schedule", {"daily"}}, {"List-Verify-Subscriptions", {"yes"}},
-          {"List-Moderate-Unsubscriptions", {"no"}}, {"List-Max-Subscribers", {"100"}},
+          {"List-Priority", {"3"}}, {"List-Digest-Schedule", {"daily"}},
+          {"List-Verify-Subscriptions", {"yes"}}, {"List-Moderate-Unsubscriptions", {"no"}},
+          {"List-Max-Subscribers", {"100"}},
           {"List-Max-Kbytes-Per-Day", {"1000"}}, {"List-Max-Message-Kbytes", {"500"}}}}};
     for (const auto& [uid, attributes] : expected)
         for (const auto& [name, values] : attributes) EXPECT_EQ(all[uid][name], values) << uid << " " << name;
