@@ -191,6 +191,7 @@ private:
     void _Free();
     void _Append(const char* p, int n);
     void _Assign(const char* p, int n);
+    void _Fill(const char* p, int n);
     SString& _AppendChar(char c);
     SString& _AppendString(const SString& s);
 

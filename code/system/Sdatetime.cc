@@ -72,13 +72,23 @@ SString ZoneOffset(time_t when) {
 
 SString ZoneOffset() { return ZoneOffset(std::time(nullptr)); }
 
-SString RFC822Date(time_t when) {
+namespace {
+
+// The local time in `format`, then the zone offset; undefined when either fails.
+SString LocalStampWithZone(time_t when, const char* format) {
     struct tm local;
     if (!LocalTime(when, local)) return SString();
-    SString date = Format("%a, %d %b %Y %H:%M:%S ", local);
+    SString date = Format(format, local);
     SString zone = ZoneOffset(when);
     if (!date.Defined() || !zone.Defined()) return SString();
-    return DropDayZero(date) + zone;
+    return date + zone;
+}
+
+}  // namespace
+
+SString RFC822Date(time_t when) {
+    SString date = LocalStampWithZone(when, "%a, %d %b %Y %H:%M:%S ");
+    return date.Defined() ? DropDayZero(date) : date;
 }
 
 SString RFC822Date() { return RFC822Date(std::time(nullptr)); }
@@ -91,13 +101,6 @@ SString MessageIdDate(time_t when) {
 
 SString MessageIdDate() { return MessageIdDate(std::time(nullptr)); }
 
-SString LogFileDate(time_t when) {
-    struct tm local;
-    if (!LocalTime(when, local)) return SString();
-    SString date = Format("%Y%m%d%H%M%S", local);
-    SString zone = ZoneOffset(when);
-    if (!date.Defined() || !zone.Defined()) return SString();
-    return date + zone;
-}
+SString LogFileDate(time_t when) { return LocalStampWithZone(when, "%Y%m%d%H%M%S"); }
 
 SString LogFileDate() { return LogFileDate(std::time(nullptr)); }

@@ -61,6 +61,16 @@ private:
         }
     }
 
+    // Writes the replacement text of an escape, or the escape itself when it has none.
+    void _Emit(const char* text, char c) {
+        if (text) {
+            out += text;
+        } else {
+            out += '\\';
+            out += c;
+        }
+    }
+
     // A backslash outside brackets.
     void _Escape() {
         if (i >= n) {
@@ -79,12 +89,7 @@ private:
             case 'N': text = RX_BXNL; break;
             default: text = ControlByte(c);
         }
-        if (text) {
-            out += text;
-        } else {
-            out += '\\';
-            out += c;
-        }
+        _Emit(text, c);
     }
 
     // A bracket expression; `i` is just past its '['.
@@ -131,12 +136,7 @@ private:
             case 'W': return 7;
             default: text = ControlByte(c);
         }
-        if (text) {
-            out += text;
-        } else {
-            out += '\\';
-            out += c;
-        }
+        _Emit(text, c);
         return 0;
     }
 

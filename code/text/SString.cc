@@ -189,6 +189,10 @@ void SString::_Assign(const char* p, int n) {
         return;
     }
     _Realloc(n);
+    _Fill(p, n);
+}
+
+void SString::_Fill(const char* p, int n) {
     if (n > 0) {
         if (p)
             std::memcpy(rep->buffer, p, n);
@@ -224,23 +228,12 @@ SString::SString(const SFixedString& fixed) : rep(const_cast<SFixedString*>(&fix
     rep->links++;
 }
 
-SString::SString(const char* s) : rep(nullptr) {
-    int n = SafeStrlen(s);
-    _Malloc(n);
-    if (n > 0) std::memcpy(rep->buffer, s, n);
-    rep->length = n;
-}
+SString::SString(const char* s) : SString(s ? s : "", SafeStrlen(s)) {}
 
 SString::SString(const char* p, int n) : rep(nullptr) {
     if (n < 0) n = 0;
     _Malloc(n);
-    if (n > 0) {
-        if (p)
-            std::memcpy(rep->buffer, p, n);
-        else
-            std::memset(rep->buffer, 0, n);
-    }
-    rep->length = n;
+    _Fill(p, n);
 }
 
 SString::SString(char c, int n) : rep(nullptr) {

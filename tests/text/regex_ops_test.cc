@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "QbTest.h"
+#include "RegexTestSupport.h"
 #include "SRegex.h"
 
 namespace {
@@ -20,18 +21,6 @@ using qbtest::ListOf;
 using qbtest::S;
 using qbtest::Str;
 using testing::HasSubstr;
-
-template <typename F>
-std::string ErrorsOf(F&& f) {
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
-}
-
-// Matches a report holding `part`, or an empty one when `part` is empty.
-testing::Matcher<std::string> Reports(const char* part) {
-    return *part ? testing::Matcher<std::string>(HasSubstr(part)) : testing::IsEmpty();
-}
 
 // ---- Split ------------------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "QbTest.h"
+#include "RegexTestSupport.h"
 #include "SRegex.h"
 
 namespace {
@@ -16,19 +17,6 @@ using qbtest::Bracketed;
 using qbtest::S;
 using qbtest::Str;
 using testing::HasSubstr;
-
-// Runs `f` and returns what it wrote to the error stream.
-template <typename F>
-std::string ErrorsOf(F&& f) {
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
-}
-
-// Matches a report holding `part`, or an empty one when `part` is empty.
-testing::Matcher<std::string> Reports(const char* part) {
-    return *part ? testing::Matcher<std::string>(HasSubstr(part)) : testing::IsEmpty();
-}
 
 // ---- conversion -------------------------------------------------------------------
 
