@@ -17,11 +17,28 @@
 //    handle opened before the fork reopens itself when first used in the child.
 //
 // Freshness: every handle caches pages privately, so a handle kept open across
-// another handle's write would read stale pages (or a mix of old and new ones).  Each
-// handle remembers the file's identity, size and modification time when its cache was
-// last known to match the file, and reopens when a granted lock shows a change.
-// Writers make the change visible: after their sync the modification time is moved
-// past the one they started from even when the clock has not ticked.
+// another handle's write would read stale pages (or a mix of old and new ones).
+//  - Each file has a change counter in shared memory (SSharedCounter in /dev/shm, named
+//    after the file's device and inode), mapped once per process in its lock entry.  A
+//    writer bumps it under the exclusive lock before its first change, so that even a
+//    writer that dies half-way has announced it, and again after its sync or close, for
+//    handles of its own process that looked in between.  A handle keeps the count at
+//    which its cache matched the file: on each new lock an equal count means current,
+//    with no system call; any other count means reopen.
+//  - Without a counter (no /dev/shm, a process that may only read the file and finds
+//    none yet, an object that cannot be trusted) a handle compares the file's identity,
+//    size and modification time instead, and writers move the time past the one they
+//    started from even when the clock has not ticked.
+//  - Counting writers leave the time alone, which stays safe for every reader.  A
+//    reader without a counter looks for one again under each lock and reopens when one
+//    has appeared; it trusts the time only while none exists, and the last process to
+//    let go of a counter that saw changes first moves the time past the one the counter
+//    was made at (read under a lock, so no earlier than any time such a reader relied
+//    on).  A reader that finds a trusted counter it cannot map reopens on every lock,
+//    and a writer in that position refuses to change the file (EACCES).
+//  - So every process that shares a file must share one /dev/shm: containers sharing a
+//    database directory must share it too, no file may be shared between hosts over a
+//    network file system, and the objects must not be removed by hand while in use.
 #include "SdbHandle.h"
 
 #include <db_185.h>
@@ -38,20 +55,28 @@
 #include <string>
 #include <vector>
 
+#include "SSharedCounter.h"
 #include "Sfiledir.h"
 #include "Sprocess.h"
 
-// One locked open file description per file per process.
+// Whether a file's change counter is in use (see above).  Absent and Refused look for
+// it again under every lock; Off means this system has no place for one.
+enum class SdbCounting { Absent, On, Refused, Off };
+
+// One locked open file description per file per process, and the file's counter.
 struct SdbSharedLock {
-    dev_t dev;
-    ino_t ino;
-    int fd;
-    int readers;
-    int writers;
-    short held;  // F_UNLCK, F_RDLCK or F_WRLCK: what the kernel holds for us
-    int users;   // handles attached
-    unsigned generation;
-    unsigned long writes;  // writes made visible by this process's handles
+    dev_t dev = 0;
+    ino_t ino = 0;
+    int fd = -1;
+    bool canWrite = false;  // fd is open for writing: the process may make the counter
+    int readers = 0;
+    int writers = 0;
+    short held = F_UNLCK;  // F_UNLCK, F_RDLCK or F_WRLCK: what the kernel holds for us
+    int users = 0;         // handles attached
+    unsigned generation = 0;
+    unsigned long writes = 0;  // writes made visible by this process's handles
+    SdbCounting counting = SdbCounting::Absent;
+    SSharedCounter counter;
 };
 
 unsigned sdbForkGeneration = 0;
@@ -68,6 +93,8 @@ void ForgetLocksAfterFork() {
         if (entry->fd >= 0) ::close(entry->fd);
         entry->fd = -1;
         entry->held = F_UNLCK;
+        entry->counter.Abandon();
+        entry->counting = SdbCounting::Off;
     }
 }
 
@@ -79,9 +106,12 @@ std::vector<SdbSharedLock*>& LockTable() {
     return *lockTable;
 }
 
+void EndCounterLife(SdbSharedLock& entry);
+
 void DropEntry(SdbSharedLock* entry) {
     std::vector<SdbSharedLock*>& table = LockTable();
     table.erase(std::remove(table.begin(), table.end(), entry), table.end());
+    EndCounterLife(*entry);
     if (entry->fd >= 0) ::close(entry->fd);
     delete entry;
 }
@@ -158,7 +188,7 @@ SdbStamp StampOf(const struct stat& st) {
 
 // Moves the modification time past `after`.  Setting it explicitly needs ownership;
 // a writer that is not the owner waits for the clock to pass and touches the file.
-void MoveTimePast(int fd, const SdbStamp& after) {
+bool MoveTimePast(int fd, const SdbStamp& after) {
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
@@ -168,15 +198,68 @@ void MoveTimePast(int fd, const SdbStamp& after) {
         times[1].tv_sec += 1;
         times[1].tv_nsec = 0;
     }
-    if (::futimens(fd, times) == 0) return;
+    if (::futimens(fd, times) == 0) return true;
     for (int attempt = 0; attempt < 200; ++attempt) {
         struct timespec pause = {0, 1000000L};
         ::nanosleep(&pause, nullptr);
         struct stat st;
-        if (::futimens(fd, nullptr) != 0 || ::fstat(fd, &st) != 0) return;
+        if (::futimens(fd, nullptr) != 0 || ::fstat(fd, &st) != 0) return false;
         if (LaterTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, after.mtimeSec, after.mtimeNsec))
-            return;
+            return true;
     }
+    return false;
+}
+
+// ---- the file's change counter -------------------------------------------------------
+
+SString CounterName(const struct stat& st) {
+    return SString(("quillbox-db-" + std::to_string(static_cast<unsigned long long>(st.st_dev)) +
+                    "-" + std::to_string(static_cast<unsigned long long>(st.st_ino))).c_str());
+}
+
+// Under a lock of this process: maps the counter if there is one to map now (or makes
+// it, noting the file's time).  The time is read under the lock, so no reader without
+// the counter can have relied on a later one.
+void UpdateCounter(SdbSharedLock& entry) {
+    if (entry.counting == SdbCounting::On || entry.counting == SdbCounting::Off) return;
+    struct stat st;
+    if (entry.fd < 0 || ::fstat(entry.fd, &st) != 0) return;
+    SSharedCounterSpec spec;
+    spec.name = CounterName(st);
+    spec.uid = st.st_uid;
+    spec.gid = st.st_gid;
+    spec.mode = st.st_mode & 07777;
+    spec.create = entry.canWrite;
+    spec.note[0] = st.st_mtim.tv_sec;
+    spec.note[1] = st.st_mtim.tv_nsec;
+    switch (entry.counter.Map(spec)) {
+        case SSharedCounter::Mapped: entry.counting = SdbCounting::On; break;
+        case SSharedCounter::Missing: entry.counting = SdbCounting::Absent; break;
+        case SSharedCounter::Refused: entry.counting = SdbCounting::Refused; break;
+        case SSharedCounter::NoDirectory: entry.counting = SdbCounting::Off; break;
+    }
+}
+
+// The last process to let go of a counter removes it.  Handles without one trust the
+// modification time, which counting writers left alone, so after changes the time is
+// first moved past both its present value and the one the counter was made at.  A
+// process that may not move it leaves the counter for a later one to remove.
+void EndCounterLife(SdbSharedLock& entry) {
+    SSharedCounter& counter = entry.counter;
+    bool remove = false;
+    struct stat st;
+    if (counter.IsMapped() && entry.fd >= 0 && counter.TakeLast()) {
+        remove = counter.Load() == 0;
+        if (!remove && ::fstat(entry.fd, &st) == 0) {
+            SdbStamp after = StampOf(st);
+            if (LaterTime(counter.Note(0), counter.Note(1), after.mtimeSec, after.mtimeNsec)) {
+                after.mtimeSec = counter.Note(0);
+                after.mtimeNsec = static_cast<long>(counter.Note(1));
+            }
+            remove = MoveTimePast(entry.fd, after);
+        }
+    }
+    counter.Unmap(remove);
 }
 
 int Found(int result) { return result == 0 ? 0 : result == 1 ? 1 : -1; }
@@ -225,6 +308,7 @@ bool SdbHandle::Open(const SString& newPath, int newFlags, int newPermissions, S
         _Detach();
         return false;
     }
+    UpdateCounter(*lock);
     if (!_OpenLibrary()) {
         _Release(write);
         _Detach();
@@ -259,8 +343,11 @@ bool SdbHandle::_OpenLibrary() {
         return false;
     }
     dbFd = fd;
+    ++opens;
     fresh = readHolds + writeHolds > 0;
     seenWrites = lock->writes;
+    countSeen = lock->counting == SdbCounting::On;
+    seenCount = lock->counter.Load();
     return true;
 }
 
@@ -287,7 +374,13 @@ bool SdbHandle::_Attach(int lockFd) {
             return true;
         }
     }
-    lock = new SdbSharedLock{st.st_dev, st.st_ino, lockFd, 0, 0, F_UNLCK, 1, sdbForkGeneration, 0};
+    lock = new SdbSharedLock;
+    lock->dev = st.st_dev;
+    lock->ino = st.st_ino;
+    lock->fd = lockFd;
+    lock->canWrite = (::fcntl(lockFd, F_GETFL) & O_ACCMODE) == O_RDWR;
+    lock->users = 1;
+    lock->generation = sdbForkGeneration;
     LockTable().push_back(lock);
     return true;
 }
@@ -320,7 +413,7 @@ void SdbHandle::_Release(bool write) {
     SdbSharedLock& entry = *lock;
     if (write) {
         if (writeHolds == 0) return;
-        writeHolds--;
+        if (--writeHolds == 0) announced = false;  // the next hold announces again
         entry.writers--;
     } else {
         if (readHolds == 0) return;
@@ -343,7 +436,7 @@ bool SdbHandle::_ForgetIfInherited() {
     // here would flush the parent's cache into the file.  The handle is abandoned.
     db = nullptr;
     dbFd = -1;
-    fresh = false;
+    fresh = countSeen = announced = stampedWrite = false;
     if (lock && --lock->users <= 0) DropEntry(lock);
     lock = nullptr;
     readHolds = writeHolds = 0;
@@ -383,26 +476,74 @@ bool SdbHandle::Unlock(bool write) {
 
 bool SdbHandle::Unlock() { return Unlock(true) || Unlock(false); }
 
-// While this handle has held a lock ever since its last check, no other process can
-// have written; a handle of this process that wrote has counted it in the entry.
+// The common case is one read of the counter.  Anything else is decided under a lock,
+// taken for the purpose when the caller holds none.
 bool SdbHandle::Refresh() {
     if (_ForgetIfInherited()) return Open(path, flags, permissions, type);
     if (!db) return false;
+    if (countSeen && lock->counter.Load() == seenCount) return true;
     bool held = readHolds + writeHolds > 0;
-    if (held && fresh && seenWrites == lock->writes) return true;
-    SdbStamp now;
-    if (!_TakeStamp(now)) return false;
-    if (now == stamp) {
-        fresh = held;
+    if (!held && !_Acquire(false)) return false;
+    bool current = _Revalidate();
+    if (!held) _Release(false);
+    return current;
+}
+
+// Under a lock.  While this handle has held a lock ever since its last check, no other
+// process can have written; a handle of this process that wrote has counted it in the
+// entry.  Otherwise: the counter if there is one now, else the file's stamp, which is
+// only trusted while no counter exists; a counter that cannot be read trusts nothing.
+bool SdbHandle::_Revalidate() {
+    if (lock->counting != SdbCounting::On && fresh && seenWrites == lock->writes) return true;
+    _JoinCounter();
+    bool current = false;
+    if (lock->counting == SdbCounting::On) {
+        current = countSeen && lock->counter.Load() == seenCount;
+    } else if (lock->counting != SdbCounting::Refused) {
+        SdbStamp now;
+        if (!_TakeStamp(now)) return false;
+        current = now == stamp;
+    }
+    if (current) {
+        fresh = true;
         seenWrites = lock->writes;
         return true;
     }
     _CloseLibrary();
-    bool unlocked = !held;
-    if (unlocked && !_Acquire(false)) return false;
-    bool reopened = _OpenLibrary();
-    if (unlocked) _Release(false);
-    return reopened;
+    return _OpenLibrary();
+}
+
+// Under a lock: maps the file's counter if one can be had now.  A handle whose cache is
+// known to match the file takes the present count as its own; the others reopen.
+void SdbHandle::_JoinCounter() {
+    if (lock->counting == SdbCounting::On) return;
+    UpdateCounter(*lock);
+    if (lock->counting == SdbCounting::On && fresh && seenWrites == lock->writes) {
+        seenCount = lock->counter.Load();
+        countSeen = true;
+    }
+}
+
+// Before the first change under an exclusive hold: count it, so that no other handle
+// trusts its cache past this point even if this process dies mid-write.
+bool SdbHandle::_Announce() {
+    if (announced) return true;
+    if (writeHolds > 0) _JoinCounter();  // never made outside a lock
+    bool counting = lock->counting == SdbCounting::On;
+    if (lock->counting == SdbCounting::Refused || (counting && !lock->counter.IsWritable())) {
+        errno = EACCES;
+        return false;
+    }
+    if (counting) _Count();
+    else stampedWrite = true;
+    announced = true;
+    return true;
+}
+
+void SdbHandle::_Count() {
+    uint64_t before = lock->counter.Bump();
+    if (countSeen && before == seenCount) seenCount = before + 1;
+    else countSeen = false;
 }
 
 bool SdbHandle::_TakeStamp(SdbStamp& into) const {
@@ -412,14 +553,20 @@ bool SdbHandle::_TakeStamp(SdbStamp& into) const {
     return true;
 }
 
+// After a sync or close of changes: counted again for this process's other handles,
+// or, for changes made without a counter, the modification time moved on.
 void SdbHandle::_MarkWritten() {
+    bool counting = lock->counting == SdbCounting::On;
+    if (counting && lock->counter.IsWritable()) _Count();
     SdbStamp now;
-    if (!_TakeStamp(now)) return;
-    if (!LaterTime(now.mtimeSec, now.mtimeNsec, stamp.mtimeSec, stamp.mtimeNsec)) {
-        MoveTimePast(lock->fd, stamp);
-        _TakeStamp(now);
+    if ((stampedWrite || !counting) && _TakeStamp(now)) {
+        if (!LaterTime(now.mtimeSec, now.mtimeNsec, stamp.mtimeSec, stamp.mtimeNsec)) {
+            MoveTimePast(lock->fd, stamp);
+            _TakeStamp(now);
+        }
+        stamp = now;
     }
-    stamp = now;
+    announced = stampedWrite = false;
     seenWrites = ++lock->writes;  // our own write: our cache already holds it
 }
 
@@ -468,14 +615,14 @@ int SdbHandle::GetView(const SString& prefix, const SString& name, const char*& 
 }
 
 int SdbHandle::Put(const SString& key, const SString& value) {
-    if (!_Ready()) return -1;
+    if (!_Ready() || !_Announce()) return -1;
     DBT k = ToDbt(key), d = ToDbt(value);
     dirty = true;
     return db->put(db, &k, &d, 0) == 0 ? 0 : -1;
 }
 
 int SdbHandle::Del(const SString& key) {
-    if (!_Ready()) return -1;
+    if (!_Ready() || !_Announce()) return -1;
     DBT k = ToDbt(key);
     int result = db->del(db, &k, 0);
     if (result == 0) dirty = true;

@@ -60,13 +60,17 @@ public:
     bool Unlock();
     bool Unlock(bool write);
     int ReadHolds() const { return readHolds; }
+    // Counts the opens of the library's handle: unchanged while the cache was kept.
+    unsigned long Opens() const { return opens; }
 
     // If another handle (in any process) changed the file since this handle last saw
     // it, or the process forked since the open, the library's handle is reopened so
-    // that no stale cached page is read.  False when the reopen fails.
+    // that no stale cached page is read.  False when the reopen fails.  Usually one
+    // read of the file's shared change counter, with no system call.
     bool Refresh();
 
-    // Record operations.  Get/Seq: 0 found, 1 missing, -1 error.  Put/Del: 0 success.
+    // Record operations.  Get/Seq: 0 found, 1 missing, -1 error.  Put/Del: 0 success;
+    // they fail (EACCES) when the file has a change counter this process cannot bump.
     int Get(const SString& key, SString& value);
     // The record whose key is prefix + name, without building the key as a string.
     int Get(const SString& prefix, const SString& name, SString& value);
@@ -89,6 +93,10 @@ private:
     void _Detach();
     bool _Acquire(bool write);
     void _Release(bool write);
+    bool _Revalidate();
+    void _JoinCounter();
+    bool _Announce();
+    void _Count();
     bool _TakeStamp(SdbStamp& into) const;
     void _MarkWritten();
     bool _ForgetIfInherited();
@@ -111,7 +119,12 @@ private:
     bool dirty = false;       // written since the last sync
     bool fresh = false;       // checked while holding a lock held ever since
     unsigned long seenWrites = 0;  // the process's write count at that check
+    uint64_t seenCount = 0;   // the file's shared change count when the cache matched it
+    bool countSeen = false;   // seenCount belongs to the file's current counter
+    bool announced = false;   // counted (or stamped) before this hold's first change
+    bool stampedWrite = false;  // changed while the file had no counter: move the time
     int dbFd = -1;
+    unsigned long opens = 0;
     unsigned generation = 0;  // fork generation of the open
     SdbStamp stamp;
 };

@@ -215,26 +215,65 @@ SStringList Sdbfile::Values() { return Get(ValuesName()); }
 SStringList Sdbfile::Keys() { return Get(KeysName()); }
 
 // The value names are read under the same exclusive lock as the write, so two
-// processes adding different names at once both end up listed.
+// processes adding different names at once both end up listed.  Setting again the
+// small value this object set last skips both lookups (see _KnownPlain).
 bool Sdbfile::Set(const SString& name, const SStringList& list) {
     if (name.Length() == 0 || !handle->IsOpen() || handle->Fd() < 0) return false;
     if (!_LockOp(true)) return false;
-    SStringList names;
-    bool writeNames = false;
-    if (name != KeysName() && name != ValuesName()) {
-        SString packed;
-        if (!_ReadRecord(ValuesName(), packed)) packed = SString();
-        writeNames = !_PackedHas(packed, name);
-        if (writeNames) {
-            names = _Decode(packed);
-            names.Push(name);
-        }
+    SString data = _Encode(list);
+    bool small = data.Length() < ChunkSize;
+    bool ordinary = name != KeysName() && name != ValuesName();
+    bool ok;
+    if (small && _KnownPlain(name)) {
+        ok = handle->Put(_Key(name), data) == 0;
+    } else {
+        SStringList names;
+        bool writeNames = ordinary && _NeedsListing(name, names);
+        ok = _WriteRecord(_Key(name), data);
+        if (ok && writeNames) ok = _WriteRecord(_Key(ValuesName()), _Encode(names));
     }
-    bool ok = _WriteRecord(_Key(name), _Encode(list));
-    if (ok && writeNames) ok = _WriteRecord(_Key(ValuesName()), _Encode(names));
     ok = handle->Sync() == 0 && ok;
+    _Remember(ok && small && ordinary ? name : SString());
     _UnlockOp(true);
     return ok;
+}
+
+// True when the last change of the file was this object's Set of `name` under the
+// current key, with a small value: the name is then listed and its record holds no
+// chunk head.  Any change by another handle, in this process or another, makes the
+// handle reopen its cache first (Refresh), and every other change by this object goes
+// through _WriteRecord, _DeleteChunks or _Delete, which forget the name.
+bool Sdbfile::_KnownPlain(const SString& name) const {
+    return plainOpens != 0 && plainOpens == handle->Opens() && plainName == name &&
+           plainKey == currentKey;
+}
+
+void Sdbfile::_Remember(const SString& name) {
+    plainOpens = name.Length() > 0 ? handle->Opens() : 0;
+    plainName = name;
+    plainKey = currentKey;
+}
+
+// Whether `name` is still to be listed among the current key's value names; then
+// `names` is the new list.  Looked up in the library's buffer unless the list is chunked.
+bool Sdbfile::_NeedsListing(const SString& name, SStringList& names) {
+    const char* bytes = nullptr;
+    int size = 0;
+    bool found = handle->GetView(currentKey, ValuesName(), bytes, size) == 0;
+    if (found && size > 0 && bytes[0] == 'X') {
+        SString packed;
+        if (!_ReadRecord(ValuesName(), packed)) packed = SString();
+        return _AddName(packed, name, names);
+    }
+    SFixedString view(found ? bytes : "", found ? size : 0);
+    return _AddName(found ? SString(view) : SString(), name, names);
+}
+
+bool Sdbfile::_AddName(const SString& packed, const SString& name, SStringList& names) {
+    if (_PackedHas(packed, name)) return false;
+    names = _Decode(packed);
+    names.Push(name);
+    return true;
 }
 
 bool Sdbfile::DeleteValue(const SString& name) {
@@ -300,9 +339,12 @@ void Sdbfile::_ParseHead(const SString& head, SString& base, int& count) {
 }
 
 bool Sdbfile::_ReadHead(const SString& key, SString& base, int& count) {
-    SString data;
-    if (handle->Get(key, data) != 0 || data.Length() == 0 || data[0] != 'X') return false;
-    _ParseHead(data, base, count);
+    static const SString nothing("");
+    const char* bytes = nullptr;
+    int size = 0;
+    if (handle->GetView(key, nothing, bytes, size) != 0 || size == 0 || bytes[0] != 'X')
+        return false;
+    _ParseHead(SString(bytes, size), base, count);
     return true;
 }
 
@@ -332,6 +374,7 @@ SString Sdbfile::_NewChunkBase() {
 }
 
 bool Sdbfile::_WriteRecord(const SString& key, const SString& data) {
+    plainOpens = 0;
     SString base;
     int oldCount = 0;
     bool hadHead = _ReadHead(key, base, oldCount);
@@ -354,6 +397,7 @@ bool Sdbfile::_WriteRecord(const SString& key, const SString& data) {
 
 // Stops at the first chunk that cannot be deleted, so an absurd count ends at once.
 void Sdbfile::_DeleteChunks(const SString& base, int from, int to) {
+    plainOpens = 0;
     for (int i = from; i <= to; ++i) {
         if (handle->Del(ChunkName(base, i)) != 0) return;
     }
@@ -362,6 +406,7 @@ void Sdbfile::_DeleteChunks(const SString& base, int from, int to) {
 bool Sdbfile::_Delete(const SString& key) {
     if (!handle->IsOpen() || handle->Fd() < 0) return false;
     if (!_LockOp(true)) return false;
+    plainOpens = 0;
     SString base;
     int count = 0;
     if (_ReadHead(key, base, count)) _DeleteChunks(base, 1, count);

@@ -18,6 +18,7 @@
 #include "Sdatetime.h"
 #include "Smisc.h"
 #include "Smime.h"
+#include "SSharedCounter.h"
 
 // queue
 #include "SMessage.h"

@@ -19,9 +19,23 @@
 // lock (F_OFD_SETLKW) on that descriptor before the library reads the header; only
 // closing that descriptor releases it.  All handles of one process on one file share
 // one such lock with counts of their readers and writers, so two handles neither drop
-// nor block each other, and a handle's private page cache is reopened whenever another
-// handle changed the file since it last looked.  (An SBTree write session does not
-// sync each write: other handles, even in this process, see it after UnlockWrite.)
+// nor block each other.
+//
+// Freshness.  Each handle caches pages privately and reopens its cache when another
+// handle, in any process, changed the file since it last looked.  To tell, every file
+// in use has a change counter in shared memory: a tiny object in /dev/shm named
+// "quillbox-db-<device>-<inode>" after the file, with the file's group and permission
+// bits, removed by the last process that lets go of it.  Writers bump it under their
+// exclusive lock before changing anything and again after their sync, so a lock that
+// finds the count as last seen costs no system call beyond the lock itself.  Where no
+// counter can be had (no /dev/shm, a process that may only read the file and finds
+// none) the file's size and modification time are compared instead, and the protocol
+// keeps that exact too (see SdbHandle.cc).  Every process sharing a file must
+// therefore see the same /dev/shm: containers sharing the database directory must
+// share it as well, files must not be shared between hosts over a network file
+// system, and the objects must not be removed by hand while the database is in use.
+// (An SBTree write session does not sync each write: other handles, even in this
+// process, see it after UnlockWrite.)
 // Two processes that both hold a shared lock and then both ask for the exclusive one
 // wait for each other for ever; take the write lock first when a write may follow.
 #ifndef QUILLBOX_SDBFILE_H
@@ -104,6 +118,10 @@ private:
     static void _ParseHead(const SString& head, SString& base, int& count);
     static bool _PackedHas(const SString& data, const SString& name);
     bool _ReadHead(const SString& key, SString& base, int& count);
+    bool _NeedsListing(const SString& name, SStringList& names);
+    static bool _AddName(const SString& packed, const SString& name, SStringList& names);
+    bool _KnownPlain(const SString& name) const;
+    void _Remember(const SString& name);
     bool _WriteRecord(const SString& key, const SString& data);
     void _DeleteChunks(const SString& base, int from, int to);
     bool _Delete(const SString& key);
@@ -119,6 +137,10 @@ private:
     int lockDepth;
     int lockForWriting;
     SString currentKey;
+    // The value this object set last, while the handle's cache has not been reopened.
+    SString plainKey;
+    SString plainName;
+    unsigned long plainOpens = 0;
 };
 
 #endif

@@ -5,7 +5,11 @@
 // the whole-file locks between processes.
 #include "Sdbfile.h"
 
+#include <sched.h>
+#include <sys/mount.h>
+
 #include <chrono>
+#include <memory>
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -424,6 +428,215 @@ TEST(SdbfileLocks, TheWholeFileLockSurvivesOpensAndClosesOfOtherHandles) {
     ASSERT_TRUE(a.Open("/", 1));
     EXPECT_EQ(HeldLock(file), "exclusive");
     a.Unlock();
+}
+
+// ---- freshness of handles kept open ------------------------------------------------------
+
+struct stat StatOf(const std::string& file) {
+    struct stat st{};
+    ::stat(file.c_str(), &st);
+    return st;
+}
+
+// The file's change counter in shared memory.
+std::string CounterOf(const std::string& file) {
+    struct stat st = StatOf(file);
+    return "/dev/shm/quillbox-db-" + std::to_string(st.st_dev) + "-" + std::to_string(st.st_ino);
+}
+
+// Sets "v" of store "Hidden" to a value of the same length as before, then puts the
+// file's modification time back while the store is still open (as a write within one
+// clock tick would leave it): size and time then show nothing.
+bool SetUnseen(Sdbfile& store, const std::string& file, const std::string& value) {
+    struct stat before = StatOf(file);
+    if (!store.Set("v", ListOf({value}))) return false;
+    struct timespec times[2] = {before.st_atim, before.st_mtim};
+    return ::utimensat(AT_FDCWD, file.c_str(), times, 0) == 0 &&
+           StatOf(file).st_size == before.st_size;
+}
+
+bool SameTime(const struct stat& a, const struct stat& b) {
+    return a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+TEST(SdbfileFreshness, AnOpenReaderSeesChangesThatSizeAndTimeDoNotShow) {
+    TempDir dir("store");
+    std::string file = dir.Path("Hidden");
+    ASSERT_TRUE(Sdbfile(dir.SPath(), "Hidden", 1).Set("v", ListOf({"value-0"})));
+    EXPECT_FALSE(std::filesystem::exists(CounterOf(file)));  // its last user removed it
+    Sdbfile reader(dir.SPath(), "Hidden", 0);
+    EXPECT_EQ(Bracketed(reader.Get("v")), "[value-0]");
+    EXPECT_TRUE(std::filesystem::exists(CounterOf(file)));
+    struct stat first = StatOf(file);
+    for (int i = 1; i <= 3; ++i) {
+        std::string value = "value-" + std::to_string(i);
+        pid_t writer = Spawn([&] {
+            Sdbfile store(dir.SPath(), "Hidden", 1);
+            return SetUnseen(store, file, value) ? 0 : 1;
+        });
+        ASSERT_EQ(WaitStatus(writer), 0);
+        EXPECT_TRUE(SameTime(StatOf(file), first));
+        EXPECT_EQ(Bracketed(reader.Get("v")), "[" + value + "]");
+    }
+    // Its last user moves the time on before removing the counter, for readers that
+    // had none and trust the time.
+    reader.CloseDB();
+    EXPECT_FALSE(std::filesystem::exists(CounterOf(file)));
+    EXPECT_FALSE(SameTime(StatOf(file), first));
+}
+
+uint64_t CountOf(const std::string& file) {
+    uint64_t count = ~0ull;
+    int fd = ::open(CounterOf(file).c_str(), O_RDONLY);
+    if (fd >= 0 && ::pread(fd, &count, sizeof count, 0) != sizeof count) count = ~0ull;
+    if (fd >= 0) ::close(fd);
+    return count;
+}
+
+// A writer counts its change before making it, so even one that dies half-way through
+// (here: before anything reached the file) leaves no reader trusting its cache.
+TEST(SdbfileFreshness, AWriterCountsItsChangeBeforeMakingIt) {
+    TempDir dir("store");
+    std::string file = dir.Path("Dying.b");
+    SBTree tree(dir.SPath("Dying.b"));
+    tree.LockWrite();
+    ASSERT_TRUE(tree.Set("k", "1"));
+    tree.UnlockWrite();
+    ASSERT_EQ(Str(tree.Get("k")), "1");  // open: the counter stays
+    uint64_t before = CountOf(file);
+    pid_t dying = Spawn([&dir] {
+        SBTree writer(dir.SPath("Dying.b"));
+        writer.LockWrite();
+        ::_exit(writer.Set("k", "2") ? 0 : 1);  // ends without closing: nothing flushed
+        return 2;
+    });
+    ASSERT_EQ(WaitStatus(dying), 0);
+    EXPECT_EQ(CountOf(file), before + 1);
+    EXPECT_EQ(Str(tree.Get("k")), "1");
+}
+
+// A process that answers the test's one-letter requests with one line each, until 'q'.
+class Peer {
+public:
+    explicit Peer(const std::function<std::string(char)>& answer) {
+        int down[2], up[2];
+        if (::pipe(down) != 0 || ::pipe(up) != 0) return;
+        pid = Spawn([&] {
+            ::close(down[1]);
+            ::close(up[0]);
+            char c;
+            while (::read(down[0], &c, 1) == 1 && c != 'q') {
+                std::string line = answer(c) + "\n";
+                if (::write(up[1], line.data(), line.size()) != ssize_t(line.size())) return 1;
+            }
+            return 0;
+        });
+        ::close(down[0]);
+        ::close(up[1]);
+        to = down[1];
+        from = up[0];
+    }
+    ~Peer() {
+        Ask('q');
+        ::close(to);
+        ::close(from);
+        WaitStatus(pid);
+    }
+    std::string Ask(char c) {
+        std::string line;
+        char ch;
+        if (::write(to, &c, 1) != 1) return "?";
+        while (::read(from, &ch, 1) == 1 && ch != '\n') line += ch;
+        return line;
+    }
+
+private:
+    pid_t pid = -1;
+    int to = -1, from = -1;
+};
+
+// In a mount namespace of its own, /dev/shm stays visible but read-only: the process
+// can neither make a counter nor bump one, like a process that may only read the
+// database.  Needs the privilege to make namespaces.
+bool ReadOnlySharedMemory() {
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount("/dev/shm", "/dev/shm", nullptr, MS_BIND, nullptr) == 0 &&
+           ::mount(nullptr, "/dev/shm", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+}
+
+TEST(SdbfileFreshness, AReaderThatCannotMakeTheCounterStillSeesEveryChange) {
+    TempDir dir("store");
+    std::string file = dir.Path("Hidden");
+    ASSERT_TRUE(Sdbfile(dir.SPath(), "Hidden", 1).Set("v", ListOf({"value-0"})));
+    // 'o' opens, 'g' reads, 'c' closes.
+    auto reading = [&dir, store = std::shared_ptr<Sdbfile>()](char c) mutable -> std::string {
+        if (c == 'o' && !ReadOnlySharedMemory()) return "no namespace";
+        if (c == 'o') store = std::make_shared<Sdbfile>(dir.SPath(), "Hidden", 0);
+        if (c == 'c') store.reset();
+        return c == 'g' && store ? Bracketed(store->Get("v")) : "done";
+    };
+    Peer reader(reading);
+    std::string opened = reader.Ask('o');
+    if (opened != "done") GTEST_SKIP() << "cannot make a read-only /dev/shm: " << opened;
+    EXPECT_EQ(reader.Ask('g'), "[value-0]");
+    EXPECT_FALSE(std::filesystem::exists(CounterOf(file)));
+
+    // A writer that is the counter's only user: its close moves the time on.
+    pid_t writer = Spawn([&] {
+        Sdbfile store(dir.SPath(), "Hidden", 1);
+        return SetUnseen(store, file, "value-1") ? 0 : 1;
+    });
+    ASSERT_EQ(WaitStatus(writer), 0);
+    EXPECT_EQ(reader.Ask('g'), "[value-1]");
+
+    // A writer that stays open: the reader finds its counter, maps it to read, and
+    // then follows it.  '2' and '3' set values, 'c' closes.
+    auto writing = [&, store = std::shared_ptr<Sdbfile>()](char c) mutable -> std::string {
+        if (!store) store = std::make_shared<Sdbfile>(dir.SPath(), "Hidden", 1);
+        if (c == 'c') store.reset();
+        return c == 'c' || SetUnseen(*store, file, std::string("value-") + c) ? "done" : "failed";
+    };
+    Peer open(writing);
+    ASSERT_EQ(open.Ask('2'), "done");
+    EXPECT_TRUE(std::filesystem::exists(CounterOf(file)));
+    EXPECT_EQ(reader.Ask('g'), "[value-2]");
+    ASSERT_EQ(open.Ask('3'), "done");
+    EXPECT_EQ(reader.Ask('g'), "[value-3]");
+    EXPECT_EQ(open.Ask('c'), "done");
+    EXPECT_EQ(reader.Ask('c'), "done");
+    // The reader could not remove the counter; the next user that may write does.
+    EXPECT_TRUE(std::filesystem::exists(CounterOf(file)));
+    EXPECT_EQ(Bracketed(Sdbfile(dir.SPath(), "Hidden", 0).Get("v")), "[value-3]");
+    EXPECT_FALSE(std::filesystem::exists(CounterOf(file)));
+}
+
+// A writer kept open must not trust what it last wrote once somebody else, in this
+// process or another, changed the key: the name may be unlisted, the value chunked.
+TEST(SdbfileFreshness, AnOpenWriterSeesOthersChangesBeforeWriting) {
+    TempDir dir("store");
+    std::string file = dir.Path("Writer");
+    Sdbfile writer(dir.SPath(), "Writer", 1);
+    for (bool otherProcess : {false, true}) {
+        SCOPED_TRACE(otherProcess ? "other process" : "same process");
+        auto other = [&](const std::function<bool(Sdbfile&)>& change) {
+            auto body = [&] {
+                Sdbfile store(dir.SPath(), "Writer", 1);
+                return change(store) ? 0 : 1;
+            };
+            return otherProcess ? WaitStatus(Spawn(body)) : body();
+        };
+        ASSERT_TRUE(writer.Set("v", ListOf({"1"})));
+        ASSERT_EQ(other([](Sdbfile& s) { return s.DeleteValue("v"); }), 0);
+        ASSERT_TRUE(writer.Set("v", ListOf({"2"})));
+        EXPECT_EQ(Bracketed(writer.Values()), "[v]");
+        ASSERT_EQ(other([](Sdbfile& s) { return s.Set("v", ListOf({std::string(3000, 'x')})); }), 0);
+        ASSERT_TRUE(writer.Set("v", ListOf({"3"})));
+        writer.CloseDB();
+        const Records expected = {{ValuesRec("/"), Z + "v"}, {"/v", Z + "3"}};
+        EXPECT_EQ(ReadAll(file), expected);  // no chunk left behind
+        ASSERT_TRUE(writer.Open("/", 1));
+    }
 }
 
 }  // namespace
