@@ -201,7 +201,7 @@ bool MoveTimePast(int fd, const SdbStamp& after) {
     if (::futimens(fd, times) == 0) return true;
     for (int attempt = 0; attempt < 200; ++attempt) {
         struct timespec pause = {0, 1000000L};
-        ::nanosleep(&pause, nullptr);
+        if (attempt > 0) ::nanosleep(&pause, nullptr);
         struct stat st;
         if (::futimens(fd, nullptr) != 0 || ::fstat(fd, &st) != 0) return false;
         if (LaterTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, after.mtimeSec, after.mtimeNsec))
