@@ -14,7 +14,8 @@
 //    while any writer holds it, shared while only readers do, and released at zero.
 //  - A fork copies descriptors, and with them the OFD lock's owner.  The child forgets
 //    the inherited entries (closing its copies leaves the parent's lock alone), and a
-//    handle opened before the fork reopens itself when first used in the child.
+//    handle opened before the fork reopens itself when first used in the child.  It
+//    drops its copy of each counter's descriptor too, which shares the parent's lock.
 //
 // Freshness: every handle caches pages privately, so a handle kept open across
 // another handle's write would read stale pages (or a mix of old and new ones).
@@ -38,7 +39,9 @@
 //    and a writer in that position refuses to change the file (EACCES).
 //  - So every process that shares a file must share one /dev/shm: containers sharing a
 //    database directory must share it too, no file may be shared between hosts over a
-//    network file system, and the objects must not be removed by hand while in use.
+//    network file system, the objects must not be removed by hand while in use, and a
+//    file's owner, group or mode must not change while it is in use (newcomers would
+//    no longer trust the counter the others follow).
 #include "SdbHandle.h"
 
 #include <db_185.h>
