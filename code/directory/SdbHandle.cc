@@ -449,21 +449,15 @@ bool SdbHandle::_ForgetIfInherited() {
 
 // ---- locks and freshness -------------------------------------------------------------
 
-bool SdbHandle::LockShared() {
-    if (!_Ready()) return false;
-    if (!_Acquire(false)) return false;
-    if (!Refresh()) {
-        _Release(false);
-        return false;
-    }
-    return true;
-}
+bool SdbHandle::LockShared() { return _LockFresh(false); }
 
-bool SdbHandle::LockExclusive() {
-    if (!_Ready()) return false;
-    if (!_Acquire(true)) return false;
+bool SdbHandle::LockExclusive() { return _LockFresh(true); }
+
+// Takes the lock and makes sure the cache is current; a failed refresh gives it back.
+bool SdbHandle::_LockFresh(bool write) {
+    if (!_Ready() || !_Acquire(write)) return false;
     if (!Refresh()) {
-        _Release(true);
+        _Release(write);
         return false;
     }
     return true;

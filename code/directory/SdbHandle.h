@@ -91,6 +91,7 @@ private:
     void _CloseLibrary();
     bool _Attach(int lockFd);
     void _Detach();
+    bool _LockFresh(bool write);
     bool _Acquire(bool write);
     void _Release(bool write);
     bool _Revalidate();
